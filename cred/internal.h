@@ -1,0 +1,33 @@
+/*
+ * internal.h - pieces of the Cred library that its own files and tests share.
+ */
+#ifndef CRED_INTERNAL_H
+#define CRED_INTERNAL_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include "cred/cred.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The version string; it must begin with "@(#)". */
+extern const char CredVersion[];
+
+/* Report the CRYPT_DEFAULT lines of the policy file at path. */
+void ReadCryptPolicy(const char *path);
+
+/* The /etc/group scan on an open stream: store the ids of the groups whose
+ * member field lists user into gids (at most maxg), reading lines with buf
+ * of size bytes.  Returns the count stored. */
+int ScanGroupStream(FILE *fp, int32_t *gids, size_t maxg, const char *user, char *buf,
+                    size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CRED_INTERNAL_H */

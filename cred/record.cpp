@@ -1,0 +1,6 @@
+// The Cred record, library start-up and the debug trace.
+#include <cstdio>
+
+#include "cred/internal.h"
+
+FILE *CredDebugStream = nullptr;

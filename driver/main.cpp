@@ -1,0 +1,2 @@
+// credcheck: entry point.
+int main() { return 2; }

@@ -1,0 +1,6 @@
+// The filename completer and the home directory.
+#include "lineedit/internal.h"
+
+char *gl_home_path = nullptr;
+
+void gl_set_home_directory(const char *) {}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need when it is missing, then builds
+# and runs every test in the default and in the sanitizer configuration.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ clang libclang-rt-14-dev libcrypt-dev libgtest-dev libbenchmark-dev
+          libssl-dev openssl python3 util-linux mount)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+jobs=$(nproc)
+for preset in default sanitize; do
+  echo "=== $preset ==="
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done

@@ -1,0 +1,54 @@
+/*
+ * verify.h - classify encrypted passwords and check passwords against them.
+ *
+ * The classifier and the checks write trace lines to CredDebugStream,
+ * which must be set (initialise the Cred library first).  Returned
+ * strings live in static storage, valid until the function's next call.
+ * Not reentrant.
+ */
+#ifndef VERIFY_VERIFY_H
+#define VERIFY_VERIFY_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Classification ------------------------------------------------------ */
+
+/* 1 when pw is a valid encrypted password of a known form, else 0.  When
+ * algName is given it receives the scheme's display name ("BSD MD5",
+ * "SHA-512", "DES", "unknown", or a built "unknown:$x" name valid until
+ * the next classification of another dollar form). */
+int   ClassifyEncryptedPassword(const char *pw, const char **algName);
+/* ClassifyEncryptedPassword without the name. */
+int   IsValidEncryptedPassword(const char *pw);
+
+/* Prefix tests, 1 or 0, no trace. */
+int   IsBlowfishPassword(const char *pw);
+int   IsSha256Password(const char *pw);
+int   IsSha512Password(const char *pw);
+/* "$" first and another "$" later; also builds the "unknown:..." name. */
+int   IsOtherDollarFormat(const char *pw);
+
+/* Two random crypt-alphabet characters and two NULs into buf (at least 4
+ * bytes), or into a static buffer when buf is null.  Returns the buffer. */
+char *MakeSalt(char *buf);
+
+/* ---- Verification ----------------------------------------------------------- */
+
+/* Encrypt guess with answer as the setting: the own MD5-crypt for "$1$"
+ * answers, the host's crypt() otherwise.  Returns the routine's static
+ * result, or null. */
+char *CryptGuess(const char *guess, const char *answer);
+/* 0 when guess encrypts to answer, -1 otherwise. */
+int   CheckGuess(const char *guess, const char *answer);
+
+/* MD5-based crypt of pw with setting ("$1$salt$..." or a bare salt).
+ * Never null; the result is static and valid until the next call. */
+char *Cred_md5_crypt(const char *pw, const char *setting);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VERIFY_VERIFY_H */
