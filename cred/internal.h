@@ -11,20 +11,26 @@
 #include "cred/cred.h"
 
 #ifdef __cplusplus
+#define CRED_NOEXCEPT noexcept
 extern "C" {
+#else
+#define CRED_NOEXCEPT
 #endif
 
 /* The version string; it must begin with "@(#)". */
 extern const char CredVersion[];
 
 /* Report the CRYPT_DEFAULT lines of the policy file at path. */
-void ReadCryptPolicy(const char *path);
+void ReadCryptPolicy(const char *path) CRED_NOEXCEPT;
 
 /* The /etc/group scan on an open stream: store the ids of the groups whose
  * member field lists user into gids (at most maxg), reading lines with buf
  * of size bytes.  Returns the count stored. */
 int ScanGroupStream(FILE *fp, int32_t *gids, size_t maxg, const char *user, char *buf,
-                    size_t size);
+                    size_t size) CRED_NOEXCEPT;
+
+/* printf-style write to CredDebugStream; nothing when it is unset. */
+void CredTrace(const char *fmt, ...) CRED_NOEXCEPT __attribute__((format(printf, 1, 2)));
 
 #ifdef __cplusplus
 }
