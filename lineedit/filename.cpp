@@ -3,4 +3,4 @@
 
 char *gl_home_path = nullptr;
 
-void gl_set_home_directory(const char *) {}
+void gl_set_home_directory(const char *) GL_NOEXCEPT {}

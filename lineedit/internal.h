@@ -46,20 +46,20 @@ extern int gl_eof;
 extern signed char gl_intrc, gl_quitc, gl_suspc, gl_dsuspc;
 extern struct termios gl_saved_termios, gl_raw_termios;
 
-void gl_term_raw(void);
-void gl_term_restore(void);
-int  gl_getc(void);
-int  gl_getc_timed(int tenths);
-void gl_putc(int c);
-void gl_puts(const char *s);
-void gl_beep(void);
+void gl_term_raw(void) GL_NOEXCEPT;
+void gl_term_restore(void) GL_NOEXCEPT;
+int  gl_getc(void) GL_NOEXCEPT;
+int  gl_getc_timed(int tenths) GL_NOEXCEPT;
+void gl_putc(int c) GL_NOEXCEPT;
+void gl_puts(const char *s) GL_NOEXCEPT;
+void gl_beep(void) GL_NOEXCEPT;
 #ifdef __cplusplus
 [[noreturn]]
 #endif
-void gl_error(const char *message);
-void gl_init(void);
-void gl_cleanup(void);
-void gl_read_inputrc(void);
+void gl_error(const char *message) GL_NOEXCEPT;
+void gl_init(void) GL_NOEXCEPT;
+void gl_cleanup(void) GL_NOEXCEPT;
+void gl_read_inputrc(void) GL_NOEXCEPT;
 
 /* ---- Line buffer and redisplay (redisplay.cpp) ------------------------------ */
 
@@ -113,10 +113,10 @@ void srch_newer(int from_key);
 
 /* ---- Completion (complete.cpp, filename.cpp) --------------------------------- */
 
-int  gl_complete_word(char *buf, int *loc, size_t size, int list);
-void gl_list_matches(int n);
-int  gl_match_cmp(const void *a, const void *b);
-int  gl_isalnum(int c);
+int  gl_complete_word(char *buf, int *loc, size_t size, int list) GL_NOEXCEPT;
+void gl_list_matches(int n) GL_NOEXCEPT;
+int  gl_match_cmp(const void *a, const void *b) GL_NOEXCEPT;
+int  gl_isalnum(int c) GL_NOEXCEPT;
 
 extern DIR   *fc_dir;
 extern int    fc_dir_len;

@@ -12,6 +12,15 @@
 
 #include <stddef.h>
 
+/* C++ callers see the functions that cannot throw as noexcept. */
+#ifndef GL_NOEXCEPT
+#ifdef __cplusplus
+#define GL_NOEXCEPT noexcept
+#else
+#define GL_NOEXCEPT
+#endif
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -29,21 +38,21 @@ char *gl_getline(const char *prompt);
 
 /* Read a secret into buf (size bytes, at least 4), echoing one asterisk
  * per byte.  Returns buf, always NUL-terminated. */
-char *gl_getpass(const char *prompt, char *buf, int size);
+char *gl_getpass(const char *prompt, char *buf, int size) GL_NOEXCEPT;
 
 /* Result of the last gl_getline: 0 accepted, -1 end of input or read
  * error, -2 interrupt or quit character, -3 suspend character. */
-int   gl_last_result(void);
+int   gl_last_result(void) GL_NOEXCEPT;
 
 /* Restore the terminal and release the history. */
-void  gl_dispose(void);
+void  gl_dispose(void) GL_NOEXCEPT;
 
 /* ---- Screen settings --------------------------------------------------- */
 
 /* Width in columns (21 to 250; also switches to one-column scrolling). */
-void  gl_setwidth(int width);
+void  gl_setwidth(int width) GL_NOEXCEPT;
 /* Height in rows (10 or more). */
-void  gl_setheight(int height);
+void  gl_setheight(int height) GL_NOEXCEPT;
 extern int gl_termw, gl_termh, gl_scroll, gl_vi_mode;
 
 /* ---- History ------------------------------------------------------------- */
@@ -62,8 +71,8 @@ void  gl_read_history(const char *path);
 typedef char *(*gl_completion_fn)(const char *word, int index);
 extern gl_completion_fn gl_completer;
 /* Install fn, or the filename completer when fn is null. */
-void  gl_set_completer(gl_completion_fn fn);
-char *gl_filename_completer(const char *word, int index);
+void  gl_set_completer(gl_completion_fn fn) GL_NOEXCEPT;
+char *gl_filename_completer(const char *word, int index) GL_NOEXCEPT;
 extern char      **gl_matches;            /* matches of the running completion */
 extern int         gl_completion_suffix;  /* put after a single match */
 extern int         gl_quote_completions;  /* >0 always, 0 never, <0 file names */
@@ -71,7 +80,7 @@ extern const char *gl_quote_trigger_chars;
 extern int         gl_show_completion_progress;
 
 /* Remember dir as the home directory, or look it up when dir is null. */
-void  gl_set_home_directory(const char *dir);
+void  gl_set_home_directory(const char *dir) GL_NOEXCEPT;
 extern char *gl_home_path;
 
 /* ---- Hooks ----------------------------------------------------------------- */
