@@ -72,17 +72,17 @@ extern int         gl_overwrite, gl_extent;
 extern char        gl_killbuf[GL_KILL_SIZE];
 extern int         gl_width, gl_shift, gl_off_left, gl_off_right;
 
-void gl_redisplay(const char *prompt, int change, int cursor);
-void gl_redraw(void);
-void gl_addchar(int c);
-void gl_del(int dir, int save);
-void gl_kill(int pos);
-void gl_kill_word(int dir);
-void gl_word(int dir);
-void gl_yank(void);
-void gl_transpose(void);
-void gl_newline(void);
-int  gl_isspace(int c);
+void gl_redisplay(const char *prompt, int change, int cursor) GL_NOEXCEPT;
+void gl_redraw(void) GL_NOEXCEPT;
+void gl_addchar(int c) GL_NOEXCEPT;
+void gl_del(int dir, int save) GL_NOEXCEPT;
+void gl_kill(int pos) GL_NOEXCEPT;
+void gl_kill_word(int dir) GL_NOEXCEPT;
+void gl_word(int dir) GL_NOEXCEPT;
+void gl_yank(void) GL_NOEXCEPT;
+void gl_transpose(void) GL_NOEXCEPT;
+void gl_newline(void) GL_NOEXCEPT;
+int  gl_isspace(int c) GL_NOEXCEPT;
 
 /* ---- History and search (history.cpp) ----------------------------------------- */
 
@@ -93,11 +93,11 @@ extern char  hist_blank[];
 extern int   hist_end, hist_cur;
 extern char *hist_newest;
 
-void  hist_setup(void);
-void  hist_release(void);
-char *hist_save(const char *line);
-char *hist_older(void);
-char *hist_newer(void);
+void  hist_setup(void) GL_NOEXCEPT;
+void  hist_release(void) GL_NOEXCEPT;
+char *hist_save(const char *line) GL_NOEXCEPT;
+char *hist_older(void) GL_NOEXCEPT;
+char *hist_newer(void) GL_NOEXCEPT;
 
 extern int  gl_search_active;
 extern char srch_text[];
@@ -105,11 +105,11 @@ extern int  srch_len;
 extern char srch_prompt[];
 extern int  srch_anchor, srch_dir_forward;
 
-void srch_set_text(int ch);
-void srch_type(int ch);
-void srch_end(void);
-void srch_older(int from_key);
-void srch_newer(int from_key);
+void srch_set_text(int ch) GL_NOEXCEPT;
+void srch_type(int ch) GL_NOEXCEPT;
+void srch_end(void) GL_NOEXCEPT;
+void srch_older(int from_key) GL_NOEXCEPT;
+void srch_newer(int from_key) GL_NOEXCEPT;
 
 /* ---- Completion (complete.cpp, filename.cpp) --------------------------------- */
 

@@ -34,7 +34,7 @@ extern "C" {
  * an interrupt, quit or suspend character, or null at end of input or on
  * a read error.  Ends the process with status 1 when standard input or
  * output is not a terminal. */
-char *gl_getline(const char *prompt);
+char *gl_getline(const char *prompt) GL_NOEXCEPT;
 
 /* Read a secret into buf (size bytes, at least 4), echoing one asterisk
  * per byte.  Returns buf, always NUL-terminated. */
@@ -58,11 +58,11 @@ extern int gl_termw, gl_termh, gl_scroll, gl_vi_mode;
 /* ---- History ------------------------------------------------------------- */
 
 /* Store a copy of line (blank lines and immediate repeats are dropped). */
-void  gl_add_history(const char *line);
+void  gl_add_history(const char *line) GL_NOEXCEPT;
 /* Write the stored lines, oldest first, to a file created mode 0600. */
-void  gl_write_history(const char *path);
+void  gl_write_history(const char *path) GL_NOEXCEPT;
 /* Add every line of a file to the history. */
-void  gl_read_history(const char *path);
+void  gl_read_history(const char *path) GL_NOEXCEPT;
 
 /* ---- Completion ---------------------------------------------------------- */
 
@@ -90,7 +90,7 @@ extern int    (*gl_accept_hook)(char *buf);
 extern int    (*gl_tab_handler)(char *buf, int promptWidth, int *loc, size_t bufSize);
 extern size_t (*gl_prompt_width)(const char *prompt);
 /* The default TAB handler: spaces up to the next multiple of 8 columns. */
-int   gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize);
+int   gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) GL_NOEXCEPT;
 
 #ifdef __cplusplus
 }
