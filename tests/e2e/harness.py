@@ -251,7 +251,10 @@ def pty_session(argv, steps, env=None, rows=24, cols=80, stdout_tty=True, hangup
                 if not chunk:
                     break
                 screen += chunk
-        after = termios.tcgetattr(slave)
+        try:
+            after = termios.tcgetattr(slave)
+        except termios.error:
+            after = None  # a hung-up terminal has no settings to read
         stderr = b""
         while True:
             chunk = os.read(err_r, 65536)
