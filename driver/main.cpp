@@ -1,2 +1,29 @@
-// credcheck: entry point.
-int main() { return 2; }
+// credcheck: find out whether this host's encrypted passwords can be read
+// and whether passwords authenticate against them.
+#include <string_view>
+
+#include "cred/cred.h"
+#include "driver/driver.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "credcheck";
+    if (argc < 2) {
+        credcheck::PrintUsage(program);
+        return kUsageStatus;
+    }
+    InitCredLibrary(argc, argv);
+    CredDebugStream = stdout;
+
+    std::string_view mode = argv[1];
+    if (mode == "-g") credcheck::RunProbeMode(argc, argv);
+    if (mode == "-l") credcheck::RunQueryMode(argc, argv);
+    if (mode == "-c") credcheck::RunCheckMode(argc, argv);
+    credcheck::PrintUsage(program);
+    return kUsageStatus;
+}

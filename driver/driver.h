@@ -1,0 +1,66 @@
+// driver.h - the credcheck test driver: its three modes and the report
+// helpers they share.
+//
+// Everything the driver prints goes to CredDebugStream, which the driver
+// points at standard output right after initialising the Cred library, so
+// the library's trace and the report appear in one stream in call order.
+// Every mode ends the process itself.
+#ifndef DRIVER_DRIVER_H
+#define DRIVER_DRIVER_H
+
+#include <cstddef>
+#include <cstdio>
+
+namespace credcheck {
+
+// User input buffers: at most 127 characters and a NUL.
+inline constexpr std::size_t kInputSize = 128;
+
+enum class Mode { Query, Check };
+
+// ---- report.cpp: usage, banner, warnings, input --------------------------
+
+// The stream of the report (the library's trace stream).
+FILE *Report();
+// The usage text on standard error.
+void PrintUsage(const char *program);
+void PrintBanner(Mode mode);
+// The superuser warning of the mode, when the effective user id is not 0.
+void WarnIfNotSuperuser(Mode mode);
+// Clear buf (kInputSize bytes) and copy arg into it, cut to 127 characters.
+void CopyArgument(char *buf, const char *arg);
+// Clear buf (kInputSize bytes) and read one line of standard input into it
+// without its newline.  Returns the length read (0 at end of input).
+std::size_t ReadLine(char *buf);
+// Masked entry at the terminal into buf (kInputSize bytes).  Ends the
+// process with status 1 when standard input is not a terminal.
+void ReadSecret(const char *prompt, char *buf);
+
+// ---- secrets.cpp: clearing buffers that held secrets ---------------------
+
+// Clear size bytes at p when the process ends, however it ends through
+// exit().  The memory must stay valid until then.
+void WipeAtExit(void *p, std::size_t size);
+// The same for argument index of the command line, when there is one.
+void WipeArgumentAtExit(int argc, char **argv, int index);
+// Write out the report and end the process with status.
+[[noreturn]] void Finish(int status);
+
+// ---- check_mode.cpp: -c mode and the checks -l mode shares ---------------
+
+// Check the built-in password against its DES crypt string and say whether
+// the host's crypt() does traditional DES.
+void KnownAnswerTest();
+// After a failed check of password (fullLength characters) against
+// encrypted: cut password to its first 8 characters and check again.
+void TruncationRetry(char *password, std::size_t fullLength, const char *encrypted);
+[[noreturn]] void RunCheckMode(int argc, char **argv);
+
+// ---- query_mode.cpp: -l and -g modes -------------------------------------
+
+[[noreturn]] void RunQueryMode(int argc, char **argv);
+[[noreturn]] void RunProbeMode(int argc, char **argv);
+
+}  // namespace credcheck
+
+#endif  // DRIVER_DRIVER_H
