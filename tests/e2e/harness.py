@@ -102,7 +102,7 @@ class World:
         prefix = ""
         if user is not None:
             prefix = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user)
-        script.append(prefix + 'exec "$@"')
+        script.append('exec ' + prefix + '"$@"')
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)
 
     def run(self, argv, stdin=b"", user=None, env=None):
