@@ -100,6 +100,7 @@ void GroupList(char *scratch, const Cred *cp) {
 
 extern "C" void CredToLine(char *dst, size_t size, const Cred *cp) {
     EnsureCredInit();
+    if (size == 0) return;  // no room even for the terminator
     strncpy(dst, cp->username, size);
     dst[size - 1] = '\0';
     Strlcat(dst, ":", size);

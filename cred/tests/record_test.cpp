@@ -83,6 +83,10 @@ TEST(CredToLine, WritesTheSevenFields) {
     EXPECT_EQ(Line(Ann(), 512), "ann::501:20,20,12:Ann:/home/ann:/bin/sh");
     EXPECT_EQ(Line(Ann(), 10), "ann::501:");
     EXPECT_EQ(Line(Ann(), 1), "");
+    const Cred fresh = FreshRecord();
+    char untouched = 'Q';
+    CredToLine(&untouched, 0, &fresh);
+    EXPECT_EQ(untouched, 'Q');
 }
 
 TEST(CredToLine, FullRecordIsCutAtEverySizeWithoutOverrun) {
