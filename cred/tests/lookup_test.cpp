@@ -60,19 +60,4 @@ TEST(PwdToCred, LongFieldsAreCutToTheirArrays) {
     EXPECT_STREQ(c.passwd, "");
 }
 
-TEST(PwdToCred, ValidPasswordIsCopiedWithoutFallback) {
-    TraceCapture trace;
-    // openssl passwd -1 -salt abcdefgh x
-    const char *hash = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/";
-    struct passwd e = Entry("ann", hash, "Ann", "/home/ann", "/bin/sh");
-    Cred c;
-    InitCredStruct(&c);
-    PwdToCred(&e, &c, 1, 0);
-    EXPECT_STREQ(c.passwd, hash);
-    const std::string text = trace.Text();
-    EXPECT_EQ(text.find("Getspnam"), std::string::npos) << text;
-    EXPECT_NE(text.find("struct passwd->pw_passwd = [" + std::string(hash) + "] len=34\n"),
-              std::string::npos);
-}
-
 }  // namespace
