@@ -23,3 +23,11 @@ for preset in default sanitize; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
+
+# Fuzz targets (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer):
+# every target for FUZZ_SECONDS (20) seconds from its seed corpus; a crash
+# fails the run.  fuzz/run.sh build-fuzz 600 runs them longer.
+echo "=== fuzz ==="
+CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz
+cmake --build build-fuzz -j"$jobs"
+fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-20}"
