@@ -1,0 +1,556 @@
+// gl_getline: the key loop, the control-key table and the vi command table.
+#include <signal.h>
+#include <string.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "lineedit/internal.h"
+
+int gl_result;
+int gl_vi_cmd;
+int (*gl_load_hook)(char *buf) = nullptr;
+int (*gl_tab_handler)(char *buf, int promptWidth, int *loc, size_t bufSize) = gl_tab_spaces;
+size_t (*gl_prompt_width)(const char *prompt) = ::strlen;
+
+namespace {
+
+constexpr int kEscape = 27;
+constexpr int kTab = 9;
+constexpr int kMaxViCount = GL_BUF_SIZE;  // no edit or move needs more repeats
+constexpr int kMaxViDigits = 31;
+
+// The state of one gl_getline call.
+struct Loop {
+    int key = 0;       // the byte being handled
+    int last_key = 0;  // the last byte > 0 handled, to tell a second TAB
+    bool done = false;
+    char *result = nullptr;
+    // vi command mode
+    char digits[kMaxViDigits + 1] = {};
+    int ndigits = 0;
+    int count = 1;
+    bool delete_pending = false;
+};
+
+void finish(Loop &loop, int result, char *line) {
+    gl_result = result;
+    loop.result = line;
+    loop.done = true;
+}
+
+void empty_line() {
+    gl_buf[0] = '\0';
+    gl_pos = 0;
+}
+
+// ---- Moves and history ----------------------------------------------------
+
+void move_to(int cursor) {
+    gl_redisplay(gl_prompt, -1, cursor);
+}
+void move_left() {
+    move_to(gl_pos - 1);
+}
+void move_right() {
+    move_to(gl_pos + 1);
+}
+
+// A history line into the buffer (cut to what it holds), cursor at its end.
+void show_history_line(const char *line) {
+    size_t n = strnlen(line, GL_BUF_SIZE - 1);
+    std::memcpy(gl_buf, line, n);
+    gl_buf[n] = '\0';
+    if (gl_load_hook) gl_load_hook(gl_buf);
+    gl_buf[GL_BUF_SIZE - 1] = '\0';
+    gl_redisplay(gl_prompt, 0, GL_BUF_SIZE);
+}
+
+void history_older() {
+    show_history_line(hist_older());
+}
+void history_newer() {
+    show_history_line(hist_newer());
+}
+
+// ---- Ways out ---------------------------------------------------------------
+
+void end_of_input(Loop &loop) {
+    empty_line();
+    gl_cleanup();
+    gl_putc('\n');
+    finish(loop, -1, nullptr);
+}
+
+void accept_line(Loop &loop) {
+    gl_newline();
+    gl_cleanup();
+    finish(loop, 0, gl_buf);
+}
+
+// A signal character: the terminal is given back while the signal is
+// delivered, and the editor takes it again if the process goes on.
+void deliver(Loop &loop, int result, void (*send)()) {
+    gl_result = result;
+    empty_line();
+    gl_cleanup();
+    send();
+    gl_init();
+    gl_redraw();
+    finish(loop, result, gl_buf);
+}
+
+void send_interrupt() {
+    std::raise(SIGINT);
+}
+void send_quit() {
+    std::raise(SIGQUIT);
+}
+void send_suspend() {
+    kill(0, SIGTSTP);
+}
+
+// ---- The control keys ---------------------------------------------------------
+
+void key_delete_or_eof(Loop &loop) {
+    if (gl_cnt == 0)
+        end_of_input(loop);
+    else
+        gl_del(0, 1);
+}
+
+// A second TAB in a row asks the completer for a listing; the key after a
+// listing counts as a first TAB again.
+void key_tab(Loop &loop) {
+    int loc = gl_pos;
+    if (gl_completer) {
+        bool second = loop.last_key == kTab;
+        gl_buf[GL_BUF_SIZE - 1] = '\0';
+        int changed = gl_complete_word(gl_buf, &loc, GL_BUF_SIZE, second ? 1 : 0);
+        gl_buf[GL_BUF_SIZE - 1] = '\0';
+        if (changed >= 0 || loc != gl_pos) gl_redisplay(gl_prompt, -2, loc);
+        if (second) loop.key = loop.last_key = 0;
+    } else if (gl_tab_handler) {
+        gl_buf[GL_BUF_SIZE - 1] = '\0';
+        int width =
+            static_cast<int>(gl_prompt_width ? gl_prompt_width(gl_prompt) : std::strlen(gl_prompt));
+        int changed = gl_tab_handler(gl_buf, width, &loc, GL_BUF_SIZE);
+        gl_buf[GL_BUF_SIZE - 1] = '\0';
+        if (changed >= 0 || loc != gl_pos) gl_redisplay(gl_prompt, changed, loc);
+    }
+}
+
+void key_escape(Loop &loop);
+
+using KeyAction = void (*)(Loop &);
+struct KeyBinding {
+    int key;
+    KeyAction action;
+};
+
+// The same in both editing modes, and also in vi command mode.
+constexpr KeyBinding kControlKeys[] = {
+    {0, key_delete_or_eof},                              // Ctrl-Space; also end of input
+    {1, [](Loop &) { move_to(0); }},                     // Ctrl-A
+    {2, [](Loop &) { move_left(); }},                    // Ctrl-B
+    {4, key_delete_or_eof},                              // Ctrl-D
+    {5, [](Loop &) { move_to(gl_cnt); }},                // Ctrl-E
+    {6, [](Loop &) { move_right(); }},                   // Ctrl-F
+    {8, [](Loop &) { gl_del(-1, 0); }},                  // Ctrl-H, Backspace
+    {9, key_tab},                                        // Ctrl-I, TAB
+    {10, accept_line},                                   // Ctrl-J, Return
+    {11, [](Loop &) { gl_kill(gl_pos); }},               // Ctrl-K
+    {12, [](Loop &) { gl_redraw(); }},                   // Ctrl-L
+    {13, accept_line},                                   // Ctrl-M, Return
+    {14, [](Loop &) { history_newer(); }},               // Ctrl-N
+    {15, [](Loop &) { gl_overwrite = !gl_overwrite; }},  // Ctrl-O
+    {16, [](Loop &) { history_older(); }},               // Ctrl-P
+    {18, [](Loop &) { srch_older(1); }},                 // Ctrl-R
+    {19, [](Loop &) { srch_newer(1); }},                 // Ctrl-S
+    {20, [](Loop &) { gl_transpose(); }},                // Ctrl-T
+    {21, [](Loop &) { gl_kill(0); }},                    // Ctrl-U
+    {23, [](Loop &) { gl_kill_word(-1); }},              // Ctrl-W
+    {25, [](Loop &) { gl_yank(); }},                     // Ctrl-Y
+    {kEscape, key_escape},                               // Escape
+    {127, [](Loop &) { gl_del(-1, 0); }},                // Delete
+};
+
+KeyAction control_action(int key) {
+    for (const KeyBinding &binding : kControlKeys)
+        if (binding.key == key) return binding.action;
+    return nullptr;
+}
+
+// A key with no binding may be one of the terminal's signal characters.
+void key_unbound(Loop &loop) {
+    int key = loop.key;
+    if (key == gl_intrc)
+        deliver(loop, -2, send_interrupt);
+    else if (key == gl_quitc)
+        deliver(loop, -2, send_quit);
+    else if (key == gl_suspc || key == gl_dsuspc)
+        deliver(loop, -3, send_suspend);
+    else
+        gl_beep();
+}
+
+void dispatch(Loop &loop) {
+    if (KeyAction action = control_action(loop.key))
+        action(loop);
+    else if (loop.key > 0)
+        key_unbound(loop);
+}
+
+// ---- vi command mode --------------------------------------------------------------
+
+// What the interpreter does after a command: repeat it up to the count, or
+// stop (the command has settled the count itself).
+enum class ViFlow { Repeat, Stop };
+
+void vi_reset(Loop &loop) {
+    loop.count = 1;
+    loop.delete_pending = false;
+}
+
+void leave_vi_command(int overwrite) {
+    gl_overwrite = overwrite;
+    gl_vi_cmd = 0;
+}
+
+ViFlow vi_right(Loop &loop) {
+    if (loop.delete_pending)
+        gl_del(0, 1);
+    else
+        move_right();
+    return ViFlow::Repeat;
+}
+
+ViFlow vi_left(Loop &loop) {
+    if (!loop.delete_pending) {
+        move_left();
+    } else if (gl_pos > 0) {
+        move_left();
+        gl_del(0, 1);
+    }
+    return ViFlow::Repeat;
+}
+
+ViFlow vi_word_forward(Loop &loop) {
+    if (loop.delete_pending)
+        gl_kill_word(1);
+    else
+        gl_word(1);
+    return ViFlow::Repeat;
+}
+
+ViFlow vi_end(Loop &loop) {
+    if (loop.delete_pending)
+        gl_kill(gl_pos);
+    else
+        move_to(gl_cnt > 1 ? gl_cnt - 1 : gl_cnt);
+    return ViFlow::Repeat;
+}
+
+ViFlow vi_start(Loop &loop) {
+    if (!loop.delete_pending) {
+        move_to(0);
+        return ViFlow::Repeat;
+    }
+    int before = gl_pos;
+    move_to(0);
+    for (int i = 0; i < before; ++i) gl_del(0, 0);
+    vi_reset(loop);
+    return ViFlow::Stop;
+}
+
+ViFlow vi_delete(Loop &loop) {
+    if (!loop.delete_pending) {
+        loop.delete_pending = true;
+        return ViFlow::Stop;
+    }
+    gl_kill(0);
+    vi_reset(loop);
+    gl_vi_cmd = 0;
+    return ViFlow::Stop;
+}
+
+// r at the end of the line, or with no byte to put in, changes nothing.
+ViFlow vi_replace(Loop &loop) {
+    int c = gl_getc();
+    if (gl_pos >= gl_cnt || c == 0 || c == -1) {
+        gl_beep();
+    } else {
+        gl_buf[gl_pos] = static_cast<char>(c);
+        gl_redisplay(gl_prompt, gl_pos, gl_pos);
+    }
+    vi_reset(loop);
+    return ViFlow::Stop;
+}
+
+ViFlow vi_append(Loop &) {
+    gl_overwrite = 0;
+    move_right();
+    gl_vi_cmd = 0;
+    return ViFlow::Repeat;
+}
+
+using ViAction = ViFlow (*)(Loop &);
+struct ViBinding {
+    int key;
+    ViAction action;
+};
+
+constexpr ViBinding kViCommands[] = {
+    {' ', vi_right},
+    {'l', vi_right},
+    {'h', vi_left},
+    {'w', vi_word_forward},
+    {'b',
+     [](Loop &) {
+         gl_word(-1);
+         return ViFlow::Repeat;
+     }},
+    {'$', vi_end},
+    {'^', vi_start},
+    {'d', vi_delete},
+    {'a', vi_append},
+    {'A', vi_append},
+    {'o', vi_append},
+    {'O', vi_append},
+    {'i',
+     [](Loop &) {
+         leave_vi_command(0);
+         return ViFlow::Repeat;
+     }},
+    {'I',
+     [](Loop &) {
+         leave_vi_command(0);
+         return ViFlow::Repeat;
+     }},
+    {'R',
+     [](Loop &) {
+         leave_vi_command(1);
+         return ViFlow::Repeat;
+     }},
+    {'r', vi_replace},
+    {'p',
+     [](Loop &) {
+         move_right();
+         gl_yank();
+         return ViFlow::Repeat;
+     }},
+    {'P',
+     [](Loop &) {
+         gl_yank();
+         return ViFlow::Repeat;
+     }},
+    {'j',
+     [](Loop &) {
+         history_newer();
+         return ViFlow::Repeat;
+     }},
+    {'k',
+     [](Loop &) {
+         history_older();
+         return ViFlow::Repeat;
+     }},
+};
+
+ViAction vi_action(int key) {
+    for (const ViBinding &binding : kViCommands)
+        if (binding.key == key) return binding.action;
+    return nullptr;
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// The digits typed so far become the count (held below kMaxViCount).
+void take_count(Loop &loop) {
+    if (loop.ndigits == 0) return;
+    int count = 0;
+    for (int i = 0; i < loop.ndigits; ++i) {
+        count = count * 10 + (loop.digits[i] - '0');
+        if (count > kMaxViCount) count = kMaxViCount;
+    }
+    loop.count = count;
+    loop.ndigits = 0;
+}
+
+// Runs one key of vi command mode.  Digits gather a count for the next
+// command (and cancel a pending d); other keys run count times.
+void vi_command(Loop &loop, int c) {
+    if (is_digit(c)) {
+        if (loop.ndigits < kMaxViDigits) loop.digits[loop.ndigits++] = static_cast<char>(c);
+        vi_reset(loop);
+        return;
+    }
+    take_count(loop);
+    ViAction action = vi_action(c);
+    int done = 0;
+    do {
+        if (action && action(loop) == ViFlow::Stop) return;
+    } while (++done < loop.count);
+    vi_reset(loop);
+}
+
+void enter_vi_command(Loop &loop) {
+    gl_vi_cmd = 1;
+    vi_reset(loop);
+    loop.ndigits = 0;
+    if (gl_pos > 0) gl_redisplay(gl_prompt, -2, gl_pos - 1);
+}
+
+// ---- Escape -------------------------------------------------------------------------
+
+// ESC [ or ESC O: "0" and "1" are skipped, the first byte above 64 decides.
+void escape_sequence() {
+    int c;
+    do c = gl_getc();
+    while (c == '0' || c == '1');
+    switch (c > 64 ? c : 0) {
+        case 'A':
+            history_older();
+            break;
+        case 'B':
+            history_newer();
+            break;
+        case 'C':
+            move_right();
+            break;
+        case 'D':
+            move_left();
+            break;
+        default:
+            gl_beep();
+            break;
+    }
+}
+
+void key_escape(Loop &loop) {
+    int c = gl_getc_timed(3);
+    if (c == '[' || c == 'O') {
+        escape_sequence();
+    } else if (gl_vi_mode == 0 && (c == 'f' || c == 'F')) {
+        gl_word(1);
+    } else if (gl_vi_mode == 0 && (c == 'b' || c == 'B')) {
+        gl_word(-1);
+    } else if (c == -1) {
+        // read error: nothing
+    } else if (gl_vi_cmd) {
+        gl_beep();
+    } else {
+        enter_vi_command(loop);
+        if (gl_cnt > 0 || gl_vi_mode == 1)
+            vi_command(loop, c);
+        else
+            gl_vi_cmd = 0;
+    }
+}
+
+// ---- The loop ---------------------------------------------------------------------------
+
+// Once per process: vi mode when EDITOR names vi, else as .inputrc says.
+void decide_editing_mode() {
+    if (gl_vi_mode >= 0) return;
+    gl_vi_mode = 0;
+    if (const char *editor = std::getenv("EDITOR"))
+        gl_vi_mode = std::strstr(editor, "vi") != nullptr;
+    if (gl_vi_mode == 0) gl_read_inputrc();
+}
+
+// Printable ASCII, or a byte with bit 7 set (0x80..0xFE arrive as -128..-2).
+bool is_text(int c) {
+    return (c >= 32 && c <= 126) || (c <= -2 && c >= -128);
+}
+
+// While a search runs, some keys only steer it; returns true for those.
+bool search_consumes(int key) {
+    switch (key) {
+        case kEscape:
+        case 14:
+        case 16:
+            srch_end();
+            return true;
+        case 8:
+        case 127:
+            srch_type(-1);
+            return true;
+        case 18:
+        case 19:
+            return false;
+        default:
+            srch_end();
+            return false;
+    }
+}
+
+void handle_key(Loop &loop, int c) {
+    if (c == -1) {
+        empty_line();
+        gl_cleanup();
+        finish(loop, -1, nullptr);
+        return;
+    }
+    // End of input: a line never confirmed with Return is not handed back.
+    if (c == 0 && gl_eof) {
+        end_of_input(loop);
+        return;
+    }
+    gl_extent = 0;
+    loop.key = c;
+    if (c != kTab && is_text(c)) {
+        if (gl_vi_cmd) {
+            vi_command(loop, c);
+            return;
+        }
+        if (gl_search_active)
+            srch_type(c & 0xFF);
+        else
+            gl_addchar(c);
+    } else {
+        if (gl_search_active && search_consumes(c)) return;
+        dispatch(loop);
+    }
+    if (loop.key > 0) loop.last_key = loop.key;
+}
+
+void start_call(const char *prompt) {
+    gl_result = 0;
+    gl_vi_cmd = 0;
+    gl_search_active = 0;
+    decide_editing_mode();
+    gl_init();
+    gl_prompt = prompt ? prompt : "";
+    empty_line();
+    gl_killbuf[0] = '\0';
+    if (gl_load_hook) gl_load_hook(gl_buf);
+    gl_buf[GL_BUF_SIZE - 1] = '\0';
+    gl_redisplay(gl_prompt, -2, GL_BUF_SIZE);
+}
+
+}  // namespace
+
+char *gl_getline(const char *prompt) noexcept {
+    Loop loop;
+    start_call(prompt);
+    while (!loop.done) handle_key(loop, gl_getc());
+    return loop.result;
+}
+
+// Spaces up to the next multiple of 8 columns, counted from the prompt's
+// start.  Returns the index from which the line changed.
+int gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) noexcept {
+    if (buf == nullptr || loc == nullptr || bufSize == 0) return -1;
+    int at = *loc;
+    int spaces = 8 - (at + promptWidth) % 8;
+    auto size = static_cast<long>(bufSize);
+    for (long i = static_cast<long>(strnlen(buf, bufSize - 1)); i >= at; --i)
+        if (i + spaces < size) buf[i + spaces] = buf[i];
+    for (int k = 0; k < spaces; ++k)
+        if (at + k < size) buf[at + k] = ' ';
+    *loc = at + spaces;
+    return at;
+}
