@@ -1,0 +1,177 @@
+// The line buffer operations and the exact bytes of the redisplay.
+#include <string>
+
+#include "lineedit/tests/keys_fake_terminal.h"
+
+namespace {
+
+using editor_test::EditorTest;
+using editor_test::Repeat;
+using editor_test::Visible;
+
+// 78 distinct-looking characters, so that a shown range is easy to check.
+std::string Text(int n) {
+    static const char kAlphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string s;
+    for (int i = 0; i < n; ++i) s += kAlphabet[i % 62];
+    return s;
+}
+
+using RedisplayTest = EditorTest;
+
+TEST_F(RedisplayTest, ScrollsSidewaysByTheScrollStep) {
+    Start("> ");  // width 80, prompt 2: 78 columns for text
+    std::string text = Text(78);
+    Type(text.substr(0, 77));
+    EXPECT_EQ(gl_shift, 0);
+    EXPECT_EQ(Visible(TakeScreen()), text.substr(0, 77));
+
+    Type(text.substr(77));  // the 78th character scrolls by 27
+    EXPECT_EQ(gl_shift, 27);
+    EXPECT_EQ(Visible(TakeScreen()), Repeat("<bs>", 77) + "$" + text.substr(28, 50) +
+                                         std::string(26, ' ') + Repeat("<bs>", 26));
+
+    gl_redisplay(gl_prompt, -1, 0);  // Ctrl-A: back to the start
+    EXPECT_EQ(gl_shift, 0);
+    EXPECT_EQ(gl_off_right, 1);
+    EXPECT_EQ(Visible(TakeScreen()),
+              Repeat("<bs>", 51) + text.substr(0, 76) + "$" + Repeat("<bs>", 77));
+}
+
+TEST_F(RedisplayTest, FixedWidthScrollsOneColumnAtATime) {
+    gl_setwidth(30);
+    Start("> ");
+    Type(Text(28));
+    EXPECT_EQ(gl_shift, 1);
+    Type("x");
+    EXPECT_EQ(gl_shift, 2);
+}
+
+TEST_F(RedisplayTest, BellOnlyForImpossibleMoves) {
+    Start();
+    Type("ab");
+    TakeScreen();
+    gl_redisplay(gl_prompt, -1, gl_pos + 1);  // Ctrl-F at the end
+    EXPECT_EQ(TakeScreen(), "");
+    gl_show_completion_progress = 0;
+    gl_redisplay(gl_prompt, -1, gl_pos + 1);
+    EXPECT_EQ(TakeScreen(), "\a");
+    gl_redisplay(gl_prompt, -1, 0);
+    TakeScreen();
+    gl_redisplay(gl_prompt, -1, -1);  // Ctrl-B at the start
+    EXPECT_EQ(TakeScreen(), "\a");
+    EXPECT_EQ(gl_pos, 0);
+}
+
+TEST_F(RedisplayTest, BackspaceInTheMiddleBlanksTheFreedColumn) {
+    Start();
+    Type("abcd");
+    gl_redisplay(gl_prompt, -1, 2);
+    TakeScreen();
+    gl_del(-1, 0);
+    EXPECT_EQ(Buf(), "acd");
+    EXPECT_EQ(Visible(TakeScreen()), "<bs>cd <bs><bs><bs>");
+}
+
+TEST_F(RedisplayTest, OverwriteReplacesButAppendsAtTheEnd) {
+    Start();
+    Type("abc");
+    gl_overwrite = 1;
+    gl_redisplay(gl_prompt, -1, 1);
+    Type("XYZ");
+    EXPECT_EQ(Buf(), "aXYZ");
+}
+
+TEST_F(RedisplayTest, WordKillAndYank) {
+    Start();
+    Type("foo bar  ");
+    gl_kill_word(-1);
+    EXPECT_EQ(Buf(), "foo ");
+    EXPECT_STREQ(gl_killbuf, "bar ");
+    gl_yank();
+    EXPECT_EQ(Buf(), "foo bar ");
+    EXPECT_EQ(gl_pos, 8);
+
+    gl_redisplay(gl_prompt, -1, 0);
+    gl_kill_word(1);  // forwards: the word and the blank after it
+    EXPECT_EQ(Buf(), "bar ");
+    EXPECT_STREQ(gl_killbuf, "foo");
+}
+
+TEST_F(RedisplayTest, WordMovesLandOnWordStarts) {
+    Start();
+    Type("one  two three");
+    gl_word(-1);
+    EXPECT_EQ(gl_pos, 9);
+    gl_word(-1);
+    EXPECT_EQ(gl_pos, 5);
+    gl_word(1);
+    EXPECT_EQ(gl_pos, 9);
+}
+
+TEST_F(RedisplayTest, TransposeSwapsWithoutMovingAndRefusesAtTheEnd) {
+    Start();
+    Type("ab");
+    gl_redisplay(gl_prompt, -1, 1);
+    gl_transpose();
+    EXPECT_EQ(Buf(), "ba");
+    EXPECT_EQ(gl_pos, 1);
+    gl_redisplay(gl_prompt, -1, 2);
+    TakeScreen();
+    gl_transpose();
+    EXPECT_EQ(Buf(), "ba");
+    EXPECT_EQ(TakeScreen(), "\a");
+}
+
+TEST_F(RedisplayTest, KillsOver255CharactersAreRefused) {
+    Start();
+    Type(std::string(300, 'k'));
+    TakeScreen();
+    gl_kill(0);
+    EXPECT_EQ(Buf(), std::string(300, 'k'));
+    EXPECT_EQ(TakeScreen(), "\a");
+    gl_kill(45);  // exactly 255
+    EXPECT_EQ(Buf(), std::string(45, 'k'));
+    EXPECT_EQ(std::string(gl_killbuf), std::string(255, 'k'));
+}
+
+// A prompt of 80 or more characters behaves as a short one: it is drawn
+// once, and typing writes only the typed bytes.
+TEST_F(RedisplayTest, LongPromptsAreNotRedrawnAtEveryKey) {
+    gl_setwidth(250);
+    for (size_t len : {10u, 79u, 80u, 120u}) {
+        std::string prompt(len, 'p');
+        Start(prompt.c_str());
+        Type("abc");
+        gl_redisplay(gl_prompt, -1, 0);
+        EXPECT_EQ(Visible(TakeScreen()), "abc<bs><bs><bs>") << "prompt length " << len;
+    }
+    std::string huge(5000, 'h');
+    Start(huge.c_str());
+    Type("abc");
+    EXPECT_EQ(Screen().find('\r'), std::string::npos);
+    EXPECT_EQ(Buf(), "abc");
+}
+
+TEST_F(RedisplayTest, AcceptHookThatLengthensTheLineIsCut) {
+    Start();
+    Type("short");
+    gl_accept_hook = [](char *buf) {
+        std::memset(buf, 'x', GL_BUF_SIZE - 1);
+        buf[GL_BUF_SIZE - 1] = '\0';
+        return 0;
+    };
+    gl_newline();
+    EXPECT_EQ(Buf(), std::string(2046, 'x') + "\n");
+}
+
+TEST_F(RedisplayTest, FullLineEndsTheProcessWithTheOverflowMessage) {
+    const char kMessage[] = "\n\\*\\*\\* Error: gl_getline\\(\\): input buffer overflow\n";
+    Start();
+    Type(std::string(2047, 'f'));  // can be typed, not accepted
+    EXPECT_EXIT(Type("g"), ::testing::ExitedWithCode(1), kMessage);
+    EXPECT_EXIT(gl_newline(), ::testing::ExitedWithCode(1), kMessage);
+}
+
+}  // namespace
