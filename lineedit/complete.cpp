@@ -139,14 +139,20 @@ struct Line {
     bool at_end;
 };
 
-// Replaces the word by text (n matches stood behind it) and returns the
-// new cursor.  The caller has made sure the opening quote, if any, fits.
-size_t put_in(Line &l, const char *text, int n) {
+// How many characters of text fit in place of the word, keeping room for
+// a closing quote, the suffix and the terminator.
+size_t fitting(const Line &l, size_t extra, size_t text_len) {
+    size_t rest = l.start + extra + (l.len - l.cursor);
+    size_t room = l.size - 4;
+    if (rest + text_len < room) return text_len;
+    return room > rest ? room - rest : 0;
+}
+
+// Replaces the word by the first m characters of text (n matches stood
+// behind it) and returns the new cursor.
+size_t put_in(Line &l, const char *text, size_t m, int n) {
     size_t rem = l.len - l.cursor;
     size_t off = l.start;
-    size_t m = std::strlen(text);
-    size_t room = l.size - 4;
-    if (off + m + rem >= room) m = room > off + rem ? room - (off + rem) : 0;
     std::memmove(l.buf + off + m, l.buf + l.cursor, rem + 1);
     std::memcpy(l.buf + off, text, m);
     l.len = off + m + rem;
@@ -181,11 +187,13 @@ void end_progress() {
     gl_puts("    ");
 }
 
-// Opens a quote before the word when the text needs one.  False when the
-// line has no room for it.
-bool open_quote(Line &l, const char *text) {
-    if (l.quote != 0 || !quoting_wanted() || !needs_quote(text)) return true;
-    char q = std::strchr(text, '"') != nullptr ? '\'' : '"';
+// The quote to open before the word for text, or 0.
+char opening_quote(const Line &l, const char *text) {
+    if (l.quote != 0 || !quoting_wanted() || !needs_quote(text)) return 0;
+    return std::strchr(text, '"') != nullptr ? '\'' : '"';
+}
+
+bool open_quote(Line &l, char q) {
     if (!insert_char(l.buf, l.size, &l.len, l.start, q)) return false;
     l.quote = q;
     ++l.start;
@@ -207,11 +215,16 @@ void complete_with(Line &l, int *loc, int n, bool list) {
         text = prefix.get();
     }
     if (text == nullptr) return;
-    if (!open_quote(l, text)) {
+    char q = opening_quote(l, text);
+    size_t tl = std::strlen(text);
+    size_t m = fitting(l, q != 0, tl);
+    // Cut back to the typed word or less, the completion would only lose
+    // text (or add a lone quote): there is no room for it.
+    if ((m < tl && m <= wlen) || (q != 0 && !open_quote(l, q))) {
         gl_beep();
         return;
     }
-    *loc = static_cast<int>(put_in(l, text, n));
+    *loc = static_cast<int>(put_in(l, text, m, n));
 }
 
 }  // namespace

@@ -218,3 +218,7 @@ void gl_read_inputrc(void) GL_NOEXCEPT {
         }
     }
 }
+
+int gl_last_result(void) GL_NOEXCEPT {
+    return gl_result;
+}
