@@ -34,23 +34,35 @@ inline void StoreLE32(unsigned char *p, uint32_t v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-// The four auxiliary functions, in forms that need few instructions.
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
-    return z ^ (x & (y ^ z));
-}
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
-    return y ^ (z & (x ^ y));
-}
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) {
-    return x ^ y ^ z;
-}
-inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) {
-    return y ^ (x | ~z);
+// One step: a = b + ((a + f(b, c, d) + x + t) <<< s), arranged so that
+// as little as possible waits for b, the word computed just before.
+// In round 2 the two halves of G(b, c, d) = (b & d) | (c & ~d) share no
+// bits, so they are added one at a time.
+template <int S>
+inline void StepF(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t) {
+    a += x + t;
+    a += d ^ (b & (c ^ d));
+    a = std::rotl(a, S) + b;
 }
 
-template <uint32_t (*Fn)(uint32_t, uint32_t, uint32_t), int S>
-inline void Step(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t) {
-    a += Fn(b, c, d) + x + t;
+template <int S>
+inline void StepG(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t) {
+    a += x + t + (c & ~d);
+    a += b & d;
+    a = std::rotl(a, S) + b;
+}
+
+template <int S>
+inline void StepH(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t) {
+    a += x + t;
+    a += b ^ (c ^ d);
+    a = std::rotl(a, S) + b;
+}
+
+template <int S>
+inline void StepI(uint32_t &a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t) {
+    a += x + t;
+    a += c ^ (b | ~d);
     a = std::rotl(a, S) + b;
 }
 
@@ -134,76 +146,76 @@ extern "C" void MD5Transform(MD5_CTX *ctx, const unsigned char block[64]) {
     uint32_t a = ctx->state[0], b = ctx->state[1], c = ctx->state[2], d = ctx->state[3];
 
     // Round 1
-    Step<F, 7>(a, b, c, d, x0, 0xd76aa478);
-    Step<F, 12>(d, a, b, c, x1, 0xe8c7b756);
-    Step<F, 17>(c, d, a, b, x2, 0x242070db);
-    Step<F, 22>(b, c, d, a, x3, 0xc1bdceee);
-    Step<F, 7>(a, b, c, d, x4, 0xf57c0faf);
-    Step<F, 12>(d, a, b, c, x5, 0x4787c62a);
-    Step<F, 17>(c, d, a, b, x6, 0xa8304613);
-    Step<F, 22>(b, c, d, a, x7, 0xfd469501);
-    Step<F, 7>(a, b, c, d, x8, 0x698098d8);
-    Step<F, 12>(d, a, b, c, x9, 0x8b44f7af);
-    Step<F, 17>(c, d, a, b, x10, 0xffff5bb1);
-    Step<F, 22>(b, c, d, a, x11, 0x895cd7be);
-    Step<F, 7>(a, b, c, d, x12, 0x6b901122);
-    Step<F, 12>(d, a, b, c, x13, 0xfd987193);
-    Step<F, 17>(c, d, a, b, x14, 0xa679438e);
-    Step<F, 22>(b, c, d, a, x15, 0x49b40821);
+    StepF<7>(a, b, c, d, x0, 0xd76aa478);
+    StepF<12>(d, a, b, c, x1, 0xe8c7b756);
+    StepF<17>(c, d, a, b, x2, 0x242070db);
+    StepF<22>(b, c, d, a, x3, 0xc1bdceee);
+    StepF<7>(a, b, c, d, x4, 0xf57c0faf);
+    StepF<12>(d, a, b, c, x5, 0x4787c62a);
+    StepF<17>(c, d, a, b, x6, 0xa8304613);
+    StepF<22>(b, c, d, a, x7, 0xfd469501);
+    StepF<7>(a, b, c, d, x8, 0x698098d8);
+    StepF<12>(d, a, b, c, x9, 0x8b44f7af);
+    StepF<17>(c, d, a, b, x10, 0xffff5bb1);
+    StepF<22>(b, c, d, a, x11, 0x895cd7be);
+    StepF<7>(a, b, c, d, x12, 0x6b901122);
+    StepF<12>(d, a, b, c, x13, 0xfd987193);
+    StepF<17>(c, d, a, b, x14, 0xa679438e);
+    StepF<22>(b, c, d, a, x15, 0x49b40821);
 
     // Round 2
-    Step<G, 5>(a, b, c, d, x1, 0xf61e2562);
-    Step<G, 9>(d, a, b, c, x6, 0xc040b340);
-    Step<G, 14>(c, d, a, b, x11, 0x265e5a51);
-    Step<G, 20>(b, c, d, a, x0, 0xe9b6c7aa);
-    Step<G, 5>(a, b, c, d, x5, 0xd62f105d);
-    Step<G, 9>(d, a, b, c, x10, 0x02441453);
-    Step<G, 14>(c, d, a, b, x15, 0xd8a1e681);
-    Step<G, 20>(b, c, d, a, x4, 0xe7d3fbc8);
-    Step<G, 5>(a, b, c, d, x9, 0x21e1cde6);
-    Step<G, 9>(d, a, b, c, x14, 0xc33707d6);
-    Step<G, 14>(c, d, a, b, x3, 0xf4d50d87);
-    Step<G, 20>(b, c, d, a, x8, 0x455a14ed);
-    Step<G, 5>(a, b, c, d, x13, 0xa9e3e905);
-    Step<G, 9>(d, a, b, c, x2, 0xfcefa3f8);
-    Step<G, 14>(c, d, a, b, x7, 0x676f02d9);
-    Step<G, 20>(b, c, d, a, x12, 0x8d2a4c8a);
+    StepG<5>(a, b, c, d, x1, 0xf61e2562);
+    StepG<9>(d, a, b, c, x6, 0xc040b340);
+    StepG<14>(c, d, a, b, x11, 0x265e5a51);
+    StepG<20>(b, c, d, a, x0, 0xe9b6c7aa);
+    StepG<5>(a, b, c, d, x5, 0xd62f105d);
+    StepG<9>(d, a, b, c, x10, 0x02441453);
+    StepG<14>(c, d, a, b, x15, 0xd8a1e681);
+    StepG<20>(b, c, d, a, x4, 0xe7d3fbc8);
+    StepG<5>(a, b, c, d, x9, 0x21e1cde6);
+    StepG<9>(d, a, b, c, x14, 0xc33707d6);
+    StepG<14>(c, d, a, b, x3, 0xf4d50d87);
+    StepG<20>(b, c, d, a, x8, 0x455a14ed);
+    StepG<5>(a, b, c, d, x13, 0xa9e3e905);
+    StepG<9>(d, a, b, c, x2, 0xfcefa3f8);
+    StepG<14>(c, d, a, b, x7, 0x676f02d9);
+    StepG<20>(b, c, d, a, x12, 0x8d2a4c8a);
 
     // Round 3
-    Step<H, 4>(a, b, c, d, x5, 0xfffa3942);
-    Step<H, 11>(d, a, b, c, x8, 0x8771f681);
-    Step<H, 16>(c, d, a, b, x11, 0x6d9d6122);
-    Step<H, 23>(b, c, d, a, x14, 0xfde5380c);
-    Step<H, 4>(a, b, c, d, x1, 0xa4beea44);
-    Step<H, 11>(d, a, b, c, x4, 0x4bdecfa9);
-    Step<H, 16>(c, d, a, b, x7, 0xf6bb4b60);
-    Step<H, 23>(b, c, d, a, x10, 0xbebfbc70);
-    Step<H, 4>(a, b, c, d, x13, 0x289b7ec6);
-    Step<H, 11>(d, a, b, c, x0, 0xeaa127fa);
-    Step<H, 16>(c, d, a, b, x3, 0xd4ef3085);
-    Step<H, 23>(b, c, d, a, x6, 0x04881d05);
-    Step<H, 4>(a, b, c, d, x9, 0xd9d4d039);
-    Step<H, 11>(d, a, b, c, x12, 0xe6db99e5);
-    Step<H, 16>(c, d, a, b, x15, 0x1fa27cf8);
-    Step<H, 23>(b, c, d, a, x2, 0xc4ac5665);
+    StepH<4>(a, b, c, d, x5, 0xfffa3942);
+    StepH<11>(d, a, b, c, x8, 0x8771f681);
+    StepH<16>(c, d, a, b, x11, 0x6d9d6122);
+    StepH<23>(b, c, d, a, x14, 0xfde5380c);
+    StepH<4>(a, b, c, d, x1, 0xa4beea44);
+    StepH<11>(d, a, b, c, x4, 0x4bdecfa9);
+    StepH<16>(c, d, a, b, x7, 0xf6bb4b60);
+    StepH<23>(b, c, d, a, x10, 0xbebfbc70);
+    StepH<4>(a, b, c, d, x13, 0x289b7ec6);
+    StepH<11>(d, a, b, c, x0, 0xeaa127fa);
+    StepH<16>(c, d, a, b, x3, 0xd4ef3085);
+    StepH<23>(b, c, d, a, x6, 0x04881d05);
+    StepH<4>(a, b, c, d, x9, 0xd9d4d039);
+    StepH<11>(d, a, b, c, x12, 0xe6db99e5);
+    StepH<16>(c, d, a, b, x15, 0x1fa27cf8);
+    StepH<23>(b, c, d, a, x2, 0xc4ac5665);
 
     // Round 4
-    Step<I, 6>(a, b, c, d, x0, 0xf4292244);
-    Step<I, 10>(d, a, b, c, x7, 0x432aff97);
-    Step<I, 15>(c, d, a, b, x14, 0xab9423a7);
-    Step<I, 21>(b, c, d, a, x5, 0xfc93a039);
-    Step<I, 6>(a, b, c, d, x12, 0x655b59c3);
-    Step<I, 10>(d, a, b, c, x3, 0x8f0ccc92);
-    Step<I, 15>(c, d, a, b, x10, 0xffeff47d);
-    Step<I, 21>(b, c, d, a, x1, 0x85845dd1);
-    Step<I, 6>(a, b, c, d, x8, 0x6fa87e4f);
-    Step<I, 10>(d, a, b, c, x15, 0xfe2ce6e0);
-    Step<I, 15>(c, d, a, b, x6, 0xa3014314);
-    Step<I, 21>(b, c, d, a, x13, 0x4e0811a1);
-    Step<I, 6>(a, b, c, d, x4, 0xf7537e82);
-    Step<I, 10>(d, a, b, c, x11, 0xbd3af235);
-    Step<I, 15>(c, d, a, b, x2, 0x2ad7d2bb);
-    Step<I, 21>(b, c, d, a, x9, 0xeb86d391);
+    StepI<6>(a, b, c, d, x0, 0xf4292244);
+    StepI<10>(d, a, b, c, x7, 0x432aff97);
+    StepI<15>(c, d, a, b, x14, 0xab9423a7);
+    StepI<21>(b, c, d, a, x5, 0xfc93a039);
+    StepI<6>(a, b, c, d, x12, 0x655b59c3);
+    StepI<10>(d, a, b, c, x3, 0x8f0ccc92);
+    StepI<15>(c, d, a, b, x10, 0xffeff47d);
+    StepI<21>(b, c, d, a, x1, 0x85845dd1);
+    StepI<6>(a, b, c, d, x8, 0x6fa87e4f);
+    StepI<10>(d, a, b, c, x15, 0xfe2ce6e0);
+    StepI<15>(c, d, a, b, x6, 0xa3014314);
+    StepI<21>(b, c, d, a, x13, 0x4e0811a1);
+    StepI<6>(a, b, c, d, x4, 0xf7537e82);
+    StepI<10>(d, a, b, c, x11, 0xbd3af235);
+    StepI<15>(c, d, a, b, x2, 0x2ad7d2bb);
+    StepI<21>(b, c, d, a, x9, 0xeb86d391);
 
     ctx->state[0] += a;
     ctx->state[1] += b;
