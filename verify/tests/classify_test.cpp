@@ -149,6 +149,13 @@ TEST(Classify, PrefixTests) {
     EXPECT_EQ(IsOtherDollarFormat("a$b$"), 0);
 }
 
+TEST(Classify, UnsetTraceStreamIsSkipped) {
+    FILE *saved = CredDebugStream;
+    CredDebugStream = nullptr;
+    EXPECT_EQ(IsValidEncryptedPassword("abJnggxhB/yWI"), 1);
+    CredDebugStream = saved;
+}
+
 TEST(MakeSalt, TwoAlphabetCharactersAndTwoNuls) {
     const std::string alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789./";
     for (int i = 0; i < 50; ++i) {
