@@ -162,6 +162,17 @@ class Completion(unittest.TestCase):
         finally:
             shutil.rmtree(d, ignore_errors=True)
 
+    def test_second_tab_lists_and_third_completes_again(self):
+        d = tempfile.mkdtemp(prefix="linedemo-complete-")
+        try:
+            for name in ("alpha.txt", "alpine"):
+                open(os.path.join(d, name), "w").close()
+            r = session([d.encode() + b"/a", b"\t", b"\t", b"\t", b"\r", CTRL["d"]])
+            self.assertEqual(lines(r), [d + "/alp"], r)
+            self.assertEqual(r.screen.count(b"alpine"), 1, r)  # listed once
+        finally:
+            shutil.rmtree(d, ignore_errors=True)
+
 
 class WaysOut(unittest.TestCase):
     def test_interrupt_and_suspend_with_the_programs_handlers(self):
