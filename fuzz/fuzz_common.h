@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/discard.h"
+
 namespace fuzz {
 
 // Takes bytes off the front of the fuzzer's input; past its end every
@@ -40,18 +42,8 @@ class Input {
     size_t left_;
 };
 
-// A stream that accepts and drops every byte, so that the trace costs its
-// formatting but no system call.
-inline FILE *DiscardStream() {
-    static FILE *stream = [] {
-        cookie_io_functions_t io{};
-        io.write = [](void *, const char *, size_t n) -> ssize_t {
-            return static_cast<ssize_t>(n);
-        };
-        return fopencookie(nullptr, "w", io);
-    }();
-    return stream;
-}
+// The trace stream that throws everything away (shared with the benchmarks).
+using ::DiscardStream;
 
 // The text up to its first NUL byte.
 inline std::string CString(const std::string &s) {

@@ -37,6 +37,21 @@ def program(name):
     raise FileNotFoundError(name)
 
 
+def build_preload(source, name, libs=()):
+    """Compile C source text into a shared library for LD_PRELOAD, in a new
+    world-readable scratch folder.  Returns (folder, library path); the
+    caller removes the folder."""
+    folder = tempfile.mkdtemp(prefix="credcheck-%s-" % name)
+    os.chmod(folder, 0o755)
+    path = os.path.join(folder, name + ".c")
+    with open(path, "w") as f:
+        f.write(source)
+    library = os.path.join(folder, name + ".so")
+    subprocess.run(["cc", "-shared", "-fPIC", "-o", library, path] + list(libs), check=True)
+    os.chmod(library, 0o755)
+    return folder, library
+
+
 def can_use_namespaces():
     """Mount namespaces need root (CI and developers run as root)."""
     if os.geteuid() != 0 or shutil.which("unshare") is None:

@@ -3,8 +3,6 @@ byte for byte."""
 
 import os
 import shutil
-import subprocess
-import tempfile
 import unittest
 
 import harness
@@ -312,14 +310,7 @@ char *crypt(const char *key, const char *setting) {
                      "needs root, mount namespaces and a C compiler")
 class RefusedFormatThatAuthenticatesTest(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="credcheck-echo-crypt-")
-        os.chmod(self.dir, 0o755)
-        source = os.path.join(self.dir, "echo_crypt.c")
-        with open(source, "w") as f:
-            f.write(ECHO_CRYPT)
-        self.library = os.path.join(self.dir, "echo_crypt.so")
-        subprocess.run(["cc", "-shared", "-fPIC", "-o", self.library, source, "-ldl"], check=True)
-        os.chmod(self.library, 0o755)
+        self.dir, self.library = harness.build_preload(ECHO_CRYPT, "echo_crypt", ["-ldl"])
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)

@@ -7,8 +7,6 @@ driver's buffers among them."""
 
 import os
 import shutil
-import subprocess
-import tempfile
 import unittest
 
 import harness
@@ -52,14 +50,7 @@ class SecretsClearedTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.program = harness.program("credcheck")
-        cls.dir = tempfile.mkdtemp(prefix="credcheck-bzero-")
-        os.chmod(cls.dir, 0o755)
-        source = os.path.join(cls.dir, "logging_bzero.c")
-        with open(source, "w") as f:
-            f.write(LOGGING_BZERO)
-        cls.library = os.path.join(cls.dir, "logging_bzero.so")
-        subprocess.run(["cc", "-shared", "-fPIC", "-o", cls.library, source], check=True)
-        os.chmod(cls.library, 0o755)
+        cls.dir, cls.library = harness.build_preload(LOGGING_BZERO, "logging_bzero")
         cls.world = harness.World(
             passwd="root:x:0:0:root:/root:/bin/sh\nann:x:1002:1002::/home/ann:/bin/sh\n",
             shadow="ann:%s:19000:0:99999:7:::\n" % MD5_PANCAKES)
