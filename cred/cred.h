@@ -13,6 +13,13 @@
 #include <stdio.h>
 #include <sys/types.h>
 
+/* C++ callers see every function here as noexcept: none of them throws. */
+#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
+#define CRED_NOEXCEPT noexcept
+#elif !defined(CRED_NOEXCEPT)
+#define CRED_NOEXCEPT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -48,21 +55,21 @@ extern int CredGroupListMethod;
 
 /* Point the trace at standard error, announce the library and report the
  * host's CRYPT_DEFAULT lines.  The arguments are not used. */
-void InitCredLibrary(int argc, char **argv);
+void InitCredLibrary(int argc, char **argv) CRED_NOEXCEPT;
 
 /* Initialise the library on first use; a no-op once CredDebugStream is set. */
-void EnsureCredInit(void);
+void EnsureCredInit(void) CRED_NOEXCEPT;
 
 /* Put a record into its initial state (zeroed, ids -1, ngid 0). */
-void InitCredStruct(Cred *cp);
+void InitCredStruct(Cred *cp) CRED_NOEXCEPT;
 
 /* Write the record as one passwd-style line into dst (size >= 1),
  * cut to size - 1 characters. */
-void CredToLine(char *dst, size_t size, const Cred *cp);
+void CredToLine(char *dst, size_t size, const Cred *cp) CRED_NOEXCEPT;
 
 /* Bounded append: src onto the NUL-terminated text in dst of size bytes;
  * the bytes after the terminator are zeroed.  Returns dst. */
-char *Strlcat(char *dst, const char *src, size_t size);
+char *Strlcat(char *dst, const char *src, size_t size) CRED_NOEXCEPT;
 
 /* ---- User lookup ------------------------------------------------------
  * wantC: fetch the encrypted password (with the shadow fallback);
@@ -74,33 +81,33 @@ struct passwd;
 struct spwd;
 
 /* Fill cp from a host entry; callers clear cp first. */
-void PwdToCred(const struct passwd *pw, Cred *cp, int wantC, int wantSupp);
-int  GetCredName(const char *name, Cred *cp, int wantC, int wantSupp, int wantClose);
-int  GetCredUID(uint32_t uid, Cred *cp, int wantC, int wantSupp, int wantClose);
+void PwdToCred(const struct passwd *pw, Cred *cp, int wantC, int wantSupp) CRED_NOEXCEPT;
+int  GetCredName(const char *name, Cred *cp, int wantC, int wantSupp, int wantClose) CRED_NOEXCEPT;
+int  GetCredUID(uint32_t uid, Cred *cp, int wantC, int wantSupp, int wantClose) CRED_NOEXCEPT;
 /* Next entry of the user database; first == 1 restarts the enumeration. */
-int  GetCredEnt(int first, Cred *cp, int wantC, int wantSupp, int wantClose);
+int  GetCredEnt(int first, Cred *cp, int wantC, int wantSupp, int wantClose) CRED_NOEXCEPT;
 
 /* Traced shadow lookup.  Sets *alg (0 for a name, -1 for a null name) and
  * returns the host's entry (valid until the next host call) or null. */
-struct spwd *Getspnam(const char *name, int *alg);
-void  Endspent(void);
+struct spwd *Getspnam(const char *name, int *alg) CRED_NOEXCEPT;
+void  Endspent(void) CRED_NOEXCEPT;
 /* Close the user database and the shadow database. */
-void  EndCred(void);
+void  EndCred(void) CRED_NOEXCEPT;
 
 /* ---- Group lists ------------------------------------------------------ */
 
 /* Store at most maxg supplementary group ids of user into gids by the
  * method in CredGroupListMethod.  Returns the count stored, or -1 with
  * errno set (EINVAL for maxg 0 or an invalid method). */
-int  GetUserGroups(int32_t *gids, size_t maxg, const char *user);
+int  GetUserGroups(int32_t *gids, size_t maxg, const char *user) CRED_NOEXCEPT;
 
 /* Register a caller-owned line buffer (used when size > 512) for the
  * /etc/group scan; it is zeroed after every scan that used it.  A null
  * buf unregisters it. */
-void SetGroupFileBuffer(char *buf, size_t size);
+void SetGroupFileBuffer(char *buf, size_t size) CRED_NOEXCEPT;
 
 /* Traced setgroups(); returns the host's result. */
-int  Setgroups(int n, const gid_t *list);
+int  Setgroups(int n, const gid_t *list) CRED_NOEXCEPT;
 
 /* ---- Availability probe ----------------------------------------------- */
 
@@ -108,9 +115,9 @@ int  Setgroups(int n, const gid_t *list);
  * first, then the whole user database, for at most limit seconds (0: no
  * limit).  n and tx (either may be null) receive the number of records
  * read and whether time ran out.  Returns 1 when one was found, else 0. */
-int  CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *tx);
+int  CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *tx) CRED_NOEXCEPT;
 /* The same with no limit and no out-values. */
-int  CanGetEncryptedPasswords(void);
+int  CanGetEncryptedPasswords(void) CRED_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -121,7 +121,7 @@ extern "C" int ScanGroupStream(FILE *fp, int32_t *gids, size_t maxg, const char 
     return static_cast<int>(stored);
 }
 
-extern "C" int GetUserGroups(int32_t *gids, size_t maxg, const char *user) {
+extern "C" int GetUserGroups(int32_t *gids, size_t maxg, const char *user) noexcept {
     EnsureCredInit();
     if (maxg == 0) {
         errno = EINVAL;
@@ -140,12 +140,12 @@ extern "C" int GetUserGroups(int32_t *gids, size_t maxg, const char *user) {
     return InvalidMethod(gids, maxg, user);
 }
 
-extern "C" void SetGroupFileBuffer(char *buf, size_t size) {
+extern "C" void SetGroupFileBuffer(char *buf, size_t size) noexcept {
     g_groupBuf = buf;
     g_groupBufSize = buf != nullptr ? size : 0;
 }
 
-extern "C" int Setgroups(int n, const gid_t *list) {
+extern "C" int Setgroups(int n, const gid_t *list) noexcept {
     EnsureCredInit();
     int rc = n < 0 ? (errno = EINVAL, -1) : setgroups(static_cast<size_t>(n), list);
     CredTrace("setgroups rc=%d\n", rc);

@@ -11,10 +11,7 @@
 #include "cred/cred.h"
 
 #ifdef __cplusplus
-#define CRED_NOEXCEPT noexcept
 extern "C" {
-#else
-#define CRED_NOEXCEPT
 #endif
 
 /* The version string; it must begin with "@(#)". */

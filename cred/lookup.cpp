@@ -82,7 +82,7 @@ int FinishLookup(const struct passwd *pw, Cred *cp, int wantC, int wantSupp, int
 
 }  // namespace
 
-extern "C" void PwdToCred(const struct passwd *pw, Cred *cp, int wantC, int wantSupp) {
+extern "C" void PwdToCred(const struct passwd *pw, Cred *cp, int wantC, int wantSupp) noexcept {
     EnsureCredInit();
     CredTrace("PwdToCred: pw->u=%s wantC=%d wantSupp=%d\n", OrEmpty(pw->pw_name), wantC, wantSupp);
     if (pw->pw_passwd != nullptr)
@@ -101,7 +101,7 @@ extern "C" void PwdToCred(const struct passwd *pw, Cred *cp, int wantC, int want
     CredTrace("\tPp->shell = [%s]\n", cp->shell);
 }
 
-extern "C" int GetCredName(const char *name, Cred *cp, int wantC, int wantSupp, int wantClose) {
+extern "C" int GetCredName(const char *name, Cred *cp, int wantC, int wantSupp, int wantClose) noexcept {
     EnsureCredInit();
     CredTrace("GetCredName name=%s wantC=%d wantSupp=%d wantClose=%d\n", OrEmpty(name), wantC,
               wantSupp, wantClose);
@@ -110,7 +110,7 @@ extern "C" int GetCredName(const char *name, Cred *cp, int wantC, int wantSupp, 
     return FinishLookup(pw, cp, wantC, wantSupp, wantClose);
 }
 
-extern "C" int GetCredUID(uint32_t uid, Cred *cp, int wantC, int wantSupp, int wantClose) {
+extern "C" int GetCredUID(uint32_t uid, Cred *cp, int wantC, int wantSupp, int wantClose) noexcept {
     EnsureCredInit();
     CredTrace("GetCredUID uid=%lu wantC=%d wantSupp=%d wantClose=%d\n",
               static_cast<unsigned long>(uid), wantC, wantSupp, wantClose);
@@ -118,7 +118,7 @@ extern "C" int GetCredUID(uint32_t uid, Cred *cp, int wantC, int wantSupp, int w
     return FinishLookup(getpwuid(static_cast<uid_t>(uid)), cp, wantC, wantSupp, wantClose);
 }
 
-extern "C" int GetCredEnt(int first, Cred *cp, int wantC, int wantSupp, int wantClose) {
+extern "C" int GetCredEnt(int first, Cred *cp, int wantC, int wantSupp, int wantClose) noexcept {
     EnsureCredInit();
     CredTrace("GetCredEnt\n");
     InitCredStruct(cp);
@@ -126,7 +126,7 @@ extern "C" int GetCredEnt(int first, Cred *cp, int wantC, int wantSupp, int want
     return FinishLookup(getpwent(), cp, wantC, wantSupp, wantClose);
 }
 
-extern "C" void EndCred(void) {
+extern "C" void EndCred(void) noexcept {
     EnsureCredInit();
     CredTrace("EndCred\n");
     endpwent();

@@ -31,7 +31,7 @@ void WalkUsers(ProbeState &st, unsigned limit) {
 
 }  // namespace
 
-extern "C" int CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *tx) {
+extern "C" int CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *tx) noexcept {
     EnsureCredInit();
     ProbeState st;
     GetCredUID(0, &st.rec, 1, 0, 1);
@@ -45,6 +45,6 @@ extern "C" int CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *
     return st.rc;
 }
 
-extern "C" int CanGetEncryptedPasswords(void) {
+extern "C" int CanGetEncryptedPasswords(void) noexcept {
     return CanGetEncryptedPasswords2(0, nullptr, nullptr);
 }

@@ -47,7 +47,7 @@ extern "C" void ReadCryptPolicy(const char *path) noexcept {
     fclose(fp);
 }
 
-extern "C" void InitCredLibrary(int argc, char **argv) {
+extern "C" void InitCredLibrary(int argc, char **argv) noexcept {
     (void)argc;
     (void)argv;
     CredDebugStream = stderr;
@@ -56,11 +56,11 @@ extern "C" void InitCredLibrary(int argc, char **argv) {
     if (strncmp(CredVersion, "@(#)", 4) != 0) exit(1);
 }
 
-extern "C" void EnsureCredInit(void) {
+extern "C" void EnsureCredInit(void) noexcept {
     if (CredDebugStream == nullptr) InitCredLibrary(0, nullptr);
 }
 
-extern "C" void InitCredStruct(Cred *cp) {
+extern "C" void InitCredStruct(Cred *cp) noexcept {
     EnsureCredInit();
     CredTrace("InitCredStruct\n");
     // The record may have held an encrypted password: clear it in a way
@@ -71,7 +71,7 @@ extern "C" void InitCredStruct(Cred *cp) {
     cp->ngid = 0;
 }
 
-extern "C" char *Strlcat(char *dst, const char *src, size_t size) {
+extern "C" char *Strlcat(char *dst, const char *src, size_t size) noexcept {
     if (size == 0) return dst;
     size_t n = strnlen(dst, size);
     if (n >= size - 1) return dst;
@@ -98,7 +98,7 @@ void GroupList(char *scratch, const Cred *cp) {
 
 }  // namespace
 
-extern "C" void CredToLine(char *dst, size_t size, const Cred *cp) {
+extern "C" void CredToLine(char *dst, size_t size, const Cred *cp) noexcept {
     EnsureCredInit();
     if (size == 0) return;  // no room even for the terminator
     strncpy(dst, cp->username, size);

@@ -8,7 +8,7 @@
 #if CRED_WITH_SHADOW
 #include <shadow.h>
 
-extern "C" struct spwd *Getspnam(const char *name, int *alg) {
+extern "C" struct spwd *Getspnam(const char *name, int *alg) noexcept {
     EnsureCredInit();
     if (alg != nullptr) *alg = name != nullptr ? 0 : -1;
     if (name == nullptr) {
@@ -26,7 +26,7 @@ extern "C" struct spwd *Getspnam(const char *name, int *alg) {
     return sp;
 }
 
-extern "C" void Endspent(void) {
+extern "C" void Endspent(void) noexcept {
     EnsureCredInit();
     endspent();
     CredTrace("\tEndspent\n");
@@ -34,14 +34,14 @@ extern "C" void Endspent(void) {
 
 #else
 
-extern "C" struct spwd *Getspnam(const char *name, int *alg) {
+extern "C" struct spwd *Getspnam(const char *name, int *alg) noexcept {
     EnsureCredInit();
     CredTrace("Getspnam: no getspnam function\n");
     if (alg != nullptr) *alg = name != nullptr ? 0 : -1;
     return nullptr;
 }
 
-extern "C" void Endspent(void) {
+extern "C" void Endspent(void) noexcept {
     EnsureCredInit();
     CredTrace("\tEndspent\n");
 }

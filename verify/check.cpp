@@ -38,7 +38,7 @@ const char *OrNull(const char *s) {
 
 }  // namespace
 
-extern "C" char *CryptGuess(const char *guess, const char *answer) {
+extern "C" char *CryptGuess(const char *guess, const char *answer) noexcept {
     const CryptInput key(guess);
     const CryptInput setting(answer);
     errno = 0;
@@ -52,7 +52,7 @@ extern "C" char *CryptGuess(const char *guess, const char *answer) {
     return encrypted;
 }
 
-extern "C" int CheckGuess(const char *guess, const char *answer) {
+extern "C" int CheckGuess(const char *guess, const char *answer) noexcept {
     if (answer == nullptr) answer = "";
     const char *encrypted = CryptGuess(guess, answer);
     if (encrypted == nullptr) {

@@ -137,21 +137,21 @@ bool Matches(const Format &f, const char *pw) {
 
 }  // namespace
 
-extern "C" int IsBlowfishPassword(const char *pw) {
+extern "C" int IsBlowfishPassword(const char *pw) noexcept {
     if (pw[0] != '$' || pw[1] != '2') return 0;
     if (pw[2] == '$') return 1;
     return pw[2] >= 'a' && pw[2] <= 'z' && pw[3] == '$';
 }
 
-extern "C" int IsSha256Password(const char *pw) {
+extern "C" int IsSha256Password(const char *pw) noexcept {
     return std::string_view(pw).starts_with("$5$");
 }
 
-extern "C" int IsSha512Password(const char *pw) {
+extern "C" int IsSha512Password(const char *pw) noexcept {
     return std::string_view(pw).starts_with("$6$");
 }
 
-extern "C" int IsOtherDollarFormat(const char *pw) {
+extern "C" int IsOtherDollarFormat(const char *pw) noexcept {
     if (pw[0] != '$' || std::strchr(pw + 1, '$') == nullptr) return 0;
     // "unknown:" and the text, cut to the buffer; then the name ends before
     // the first "$" from the text's third character on.
@@ -163,7 +163,7 @@ extern "C" int IsOtherDollarFormat(const char *pw) {
     return 1;
 }
 
-extern "C" int ClassifyEncryptedPassword(const char *pw, const char **algName) {
+extern "C" int ClassifyEncryptedPassword(const char *pw, const char **algName) noexcept {
     if (pw == nullptr) pw = "";
     if (algName != nullptr) *algName = kUnknown;
     for (const Format &f : kFormats) {
@@ -175,11 +175,11 @@ extern "C" int ClassifyEncryptedPassword(const char *pw, const char **algName) {
     return 0;  // not reached: the last row takes everything
 }
 
-extern "C" int IsValidEncryptedPassword(const char *pw) {
+extern "C" int IsValidEncryptedPassword(const char *pw) noexcept {
     return ClassifyEncryptedPassword(pw, nullptr);
 }
 
-extern "C" char *MakeSalt(char *buf) {
+extern "C" char *MakeSalt(char *buf) noexcept {
     if (buf == nullptr) buf = saltBuffer;
     if (!saltSeeded) {
         saltSeeded = true;

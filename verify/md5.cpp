@@ -84,7 +84,7 @@ void WriteHex(char *out, const unsigned char digest[16]) {
 
 }  // namespace
 
-extern "C" void MD5Init(MD5_CTX *ctx) {
+extern "C" void MD5Init(MD5_CTX *ctx) noexcept {
     ctx->state[0] = kInitA;
     ctx->state[1] = kInitB;
     ctx->state[2] = kInitC;
@@ -93,7 +93,7 @@ extern "C" void MD5Init(MD5_CTX *ctx) {
     ctx->count[1] = 0;
 }
 
-extern "C" void MD5Update(MD5_CTX *ctx, const void *input, size_t len) {
+extern "C" void MD5Update(MD5_CTX *ctx, const void *input, size_t len) noexcept {
     if (len == 0) return;
     const auto *in = static_cast<const unsigned char *>(input);
     size_t index = (ctx->count[0] >> 3) & (kBlock - 1);
@@ -117,7 +117,7 @@ extern "C" void MD5Update(MD5_CTX *ctx, const void *input, size_t len) {
     if (len != 0) std::memcpy(ctx->buffer, in, len);
 }
 
-extern "C" void MD5Final(unsigned char digest[16], MD5_CTX *ctx) {
+extern "C" void MD5Final(unsigned char digest[16], MD5_CTX *ctx) noexcept {
     size_t index = (ctx->count[0] >> 3) & (kBlock - 1);
     ctx->buffer[index++] = 0x80;
     if (index > kLengthAt) {
@@ -135,7 +135,7 @@ extern "C" void MD5Final(unsigned char digest[16], MD5_CTX *ctx) {
     explicit_bzero(ctx, sizeof *ctx);
 }
 
-extern "C" void MD5Transform(MD5_CTX *ctx, const unsigned char block[64]) {
+extern "C" void MD5Transform(MD5_CTX *ctx, const unsigned char block[64]) noexcept {
     const uint32_t x0 = LoadLE32(block), x1 = LoadLE32(block + 4), x2 = LoadLE32(block + 8),
                    x3 = LoadLE32(block + 12), x4 = LoadLE32(block + 16), x5 = LoadLE32(block + 20),
                    x6 = LoadLE32(block + 24), x7 = LoadLE32(block + 28), x8 = LoadLE32(block + 32),
@@ -223,17 +223,17 @@ extern "C" void MD5Transform(MD5_CTX *ctx, const unsigned char block[64]) {
     ctx->state[3] += d;
 }
 
-extern "C" void MD5HexInit(MD5_HEX_CTX *h, const void *input, size_t len) {
+extern "C" void MD5HexInit(MD5_HEX_CTX *h, const void *input, size_t len) noexcept {
     std::memset(h->text, 0, sizeof h->text);
     MD5Init(&h->ctx);
     if (input != nullptr && len != 0) MD5Update(&h->ctx, input, len);
 }
 
-extern "C" void MD5HexUpdate(MD5_HEX_CTX *h, const void *input, size_t len) {
+extern "C" void MD5HexUpdate(MD5_HEX_CTX *h, const void *input, size_t len) noexcept {
     MD5Update(&h->ctx, input, len);
 }
 
-extern "C" char *MD5HexFinal(MD5_HEX_CTX *h) {
+extern "C" char *MD5HexFinal(MD5_HEX_CTX *h) noexcept {
     unsigned char digest[16];
     MD5Final(digest, &h->ctx);
     WriteHex(h->text, digest);
@@ -245,7 +245,7 @@ extern "C" char *MD5HexFinal(MD5_HEX_CTX *h) {
     return h->text;
 }
 
-extern "C" char *MD5HexDigest(const void *input, size_t len, char *out, size_t outSize) {
+extern "C" char *MD5HexDigest(const void *input, size_t len, char *out, size_t outSize) noexcept {
     constexpr size_t kHexLength = 32;
     if (outSize <= kHexLength || input == nullptr || len == 0 || out == nullptr) return nullptr;
     std::memset(out, 0, outSize);

@@ -9,6 +9,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* C++ callers see every function here as noexcept: none of them throws. */
+#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
+#define CRED_NOEXCEPT noexcept
+#elif !defined(CRED_NOEXCEPT)
+#define CRED_NOEXCEPT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -26,23 +33,23 @@ typedef struct MD5_HEX_CTX {
 
 /* ---- The digest ---------------------------------------------------------- */
 
-void  MD5Init(MD5_CTX *ctx);
-void  MD5Update(MD5_CTX *ctx, const void *input, size_t len);
+void  MD5Init(MD5_CTX *ctx) CRED_NOEXCEPT;
+void  MD5Update(MD5_CTX *ctx, const void *input, size_t len) CRED_NOEXCEPT;
 /* Writes the 16-byte digest and clears the whole context. */
-void  MD5Final(unsigned char digest[16], MD5_CTX *ctx);
+void  MD5Final(unsigned char digest[16], MD5_CTX *ctx) CRED_NOEXCEPT;
 /* Compress one 64-byte block into the state. */
-void  MD5Transform(MD5_CTX *ctx, const unsigned char block[64]);
+void  MD5Transform(MD5_CTX *ctx, const unsigned char block[64]) CRED_NOEXCEPT;
 
 /* ---- Hexadecimal digests (lower case) ----------------------------------- */
 
 /* Start h, absorbing input when it is not null and len is not 0. */
-void  MD5HexInit(MD5_HEX_CTX *h, const void *input, size_t len);
-void  MD5HexUpdate(MD5_HEX_CTX *h, const void *input, size_t len);
+void  MD5HexInit(MD5_HEX_CTX *h, const void *input, size_t len) CRED_NOEXCEPT;
+void  MD5HexUpdate(MD5_HEX_CTX *h, const void *input, size_t len) CRED_NOEXCEPT;
 /* Finish: returns h->text holding 32 hex digits; the rest of h is zeroed. */
-char *MD5HexFinal(MD5_HEX_CTX *h);
+char *MD5HexFinal(MD5_HEX_CTX *h) CRED_NOEXCEPT;
 /* Digest of input into out; null (out untouched) when outSize <= 32,
  * either pointer is null or len is 0. */
-char *MD5HexDigest(const void *input, size_t len, char *out, size_t outSize);
+char *MD5HexDigest(const void *input, size_t len, char *out, size_t outSize) CRED_NOEXCEPT;
 
 #ifdef __cplusplus
 }

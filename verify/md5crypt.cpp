@@ -107,7 +107,7 @@ char *Encode(char *out, const unsigned char f[kDigest]) {
 
 }  // namespace
 
-extern "C" char *Cred_md5_crypt(const char *pw, const char *setting) {
+extern "C" char *Cred_md5_crypt(const char *pw, const char *setting) noexcept {
     const std::string_view password = pw != nullptr ? pw : "";
     const std::string_view salt = SaltOf(setting != nullptr ? setting : "");
 
