@@ -101,7 +101,8 @@ extern "C" void PwdToCred(const struct passwd *pw, Cred *cp, int wantC, int want
     CredTrace("\tPp->shell = [%s]\n", cp->shell);
 }
 
-extern "C" int GetCredName(const char *name, Cred *cp, int wantC, int wantSupp, int wantClose) noexcept {
+extern "C" int GetCredName(const char *name, Cred *cp, int wantC, int wantSupp,
+                           int wantClose) noexcept {
     EnsureCredInit();
     CredTrace("GetCredName name=%s wantC=%d wantSupp=%d wantClose=%d\n", OrEmpty(name), wantC,
               wantSupp, wantClose);

@@ -48,8 +48,8 @@ extern struct termios gl_saved_termios, gl_raw_termios;
 
 void gl_term_raw(void) GL_NOEXCEPT;
 void gl_term_restore(void) GL_NOEXCEPT;
-int  gl_getc(void) GL_NOEXCEPT;
-int  gl_getc_timed(int tenths) GL_NOEXCEPT;
+int gl_getc(void) GL_NOEXCEPT;
+int gl_getc_timed(int tenths) GL_NOEXCEPT;
 void gl_putc(int c) GL_NOEXCEPT;
 void gl_puts(const char *s) GL_NOEXCEPT;
 void gl_beep(void) GL_NOEXCEPT;
@@ -65,12 +65,12 @@ void gl_read_inputrc(void) GL_NOEXCEPT;
 
 #define GL_KILL_SIZE 256
 
-extern char        gl_buf[GL_BUF_SIZE];
-extern int         gl_pos, gl_cnt;
+extern char gl_buf[GL_BUF_SIZE];
+extern int gl_pos, gl_cnt;
 extern const char *gl_prompt;
-extern int         gl_overwrite, gl_extent;
-extern char        gl_killbuf[GL_KILL_SIZE];
-extern int         gl_width, gl_shift, gl_off_left, gl_off_right;
+extern int gl_overwrite, gl_extent;
+extern char gl_killbuf[GL_KILL_SIZE];
+extern int gl_width, gl_shift, gl_off_left, gl_off_right;
 
 void gl_redisplay(const char *prompt, int change, int cursor) GL_NOEXCEPT;
 void gl_redraw(void) GL_NOEXCEPT;
@@ -82,28 +82,28 @@ void gl_word(int dir) GL_NOEXCEPT;
 void gl_yank(void) GL_NOEXCEPT;
 void gl_transpose(void) GL_NOEXCEPT;
 void gl_newline(void) GL_NOEXCEPT;
-int  gl_isspace(int c) GL_NOEXCEPT;
+int gl_isspace(int c) GL_NOEXCEPT;
 
 /* ---- History and search (history.cpp) ----------------------------------------- */
 
 #define HIST_SLOTS 100
 
 extern char *hist_ring[HIST_SLOTS];
-extern char  hist_blank[];
-extern int   hist_end, hist_cur;
+extern char hist_blank[];
+extern int hist_end, hist_cur;
 extern char *hist_newest;
 
-void  hist_setup(void) GL_NOEXCEPT;
-void  hist_release(void) GL_NOEXCEPT;
+void hist_setup(void) GL_NOEXCEPT;
+void hist_release(void) GL_NOEXCEPT;
 char *hist_save(const char *line) GL_NOEXCEPT;
 char *hist_older(void) GL_NOEXCEPT;
 char *hist_newer(void) GL_NOEXCEPT;
 
-extern int  gl_search_active;
+extern int gl_search_active;
 extern char srch_text[];
-extern int  srch_len;
+extern int srch_len;
 extern char srch_prompt[];
-extern int  srch_anchor, srch_dir_forward;
+extern int srch_anchor, srch_dir_forward;
 
 void srch_set_text(int ch) GL_NOEXCEPT;
 void srch_type(int ch) GL_NOEXCEPT;
@@ -113,13 +113,13 @@ void srch_newer(int from_key) GL_NOEXCEPT;
 
 /* ---- Completion (complete.cpp, filename.cpp) --------------------------------- */
 
-int  gl_complete_word(char *buf, int *loc, size_t size, int list) GL_NOEXCEPT;
+int gl_complete_word(char *buf, int *loc, size_t size, int list) GL_NOEXCEPT;
 void gl_list_matches(int n) GL_NOEXCEPT;
-int  gl_match_cmp(const void *a, const void *b) GL_NOEXCEPT;
-int  gl_isalnum(int c) GL_NOEXCEPT;
+int gl_match_cmp(const void *a, const void *b) GL_NOEXCEPT;
+int gl_isalnum(int c) GL_NOEXCEPT;
 
-extern DIR   *fc_dir;
-extern int    fc_dir_len;
+extern DIR *fc_dir;
+extern int fc_dir_len;
 extern size_t fc_name_len;
 
 /* ---- The key loop (keys.cpp) -------------------------------------------------- */
