@@ -149,6 +149,16 @@ TEST_F(FilenameTest, HomeWithTrailingSlashGivesNoDoubleSlash) {
     gl_set_home_directory(home.c_str());
     EXPECT_STREQ(gl_home_path, home.c_str());
     EXPECT_EQ(Tab("cat ~/un"), "cat " + root_ + "/uniquefile |");
+
+    // A home of "/" shortens the match: the completer finishes the single
+    // match that the driver holds once the listing runs out.
+    gl_set_home_directory("/");
+    char *list[2] = {strdup("~/abc"), nullptr};
+    gl_matches = list;
+    EXPECT_EQ(gl_filename_completer("~/no such entry", 1), nullptr);
+    gl_matches = nullptr;
+    EXPECT_STREQ(list[0], "/abc");
+    std::free(list[0]);
 }
 
 TEST_F(FilenameTest, HomeDirectoryLookupAndSelfAssignment) {
