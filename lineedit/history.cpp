@@ -51,9 +51,11 @@ void load_line(const char *line) {
     gl_buf[n] = '\0';
 }
 
-bool is_repeat(const char *line) {
+// text is line past its leading blanks; only a newline there shortens the
+// compared length.
+bool is_repeat(const char *line, const char *text) {
     size_t n = std::strlen(line);
-    if (std::strchr(line, '\n') != nullptr) --n;
+    if (std::strchr(text, '\n') != nullptr) --n;
     return hist_newest != nullptr && std::strlen(hist_newest) == n &&
            std::strncmp(hist_newest, line, n) == 0;
 }
@@ -150,7 +152,7 @@ void gl_add_history(const char *line) noexcept {
     ensure_setup();
     if (line == nullptr) return;
     const char *text = line + std::strspn(line, " \t\n");
-    if (*text != '\0' && !is_repeat(line)) store(line);
+    if (*text != '\0' && !is_repeat(line, text)) store(line);
     hist_cur = hist_end;
 }
 
@@ -272,7 +274,10 @@ void srch_type(int ch) noexcept {
 void srch_end(void) noexcept {
     gl_search_active = 0;
     if (gl_buf[0] == '\0') hist_cur = hist_end;
-    if (gl_load_hook) gl_load_hook(gl_buf);
+    if (gl_load_hook) {
+        gl_load_hook(gl_buf);
+        gl_buf[GL_BUF_SIZE - 1] = '\0';
+    }
     gl_redisplay(gl_prompt, 0, gl_pos);
 }
 

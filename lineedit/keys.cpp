@@ -379,18 +379,19 @@ void take_count(Loop &loop) {
     loop.ndigits = 0;
 }
 
-// Runs one key of vi command mode.  Digits gather a count for the next
-// command (and cancel a pending d); other keys run count times.
+// Runs one key of vi command mode count times.  A digit is added to the
+// count digits at each repetition (once, unless a d kept a larger count)
+// and cancels a pending d; the digits become the count of the next other
+// key.
 void vi_command(Loop &loop, int c) {
-    if (is_digit(c)) {
-        if (loop.ndigits < kMaxViDigits) loop.digits[loop.ndigits++] = static_cast<char>(c);
-        vi_reset(loop);
-        return;
-    }
-    take_count(loop);
-    ViAction action = vi_action(c);
+    bool digit = is_digit(c);
+    ViAction action = digit ? nullptr : vi_action(c);
     int done = 0;
     do {
+        if (!digit)
+            take_count(loop);
+        else if (loop.ndigits < kMaxViDigits)
+            loop.digits[loop.ndigits++] = static_cast<char>(c);
         if (action && action(loop) == ViFlow::Stop) return;
     } while (++done < loop.count);
     vi_reset(loop);
@@ -543,7 +544,7 @@ char *gl_getline(const char *prompt) noexcept {
 // Spaces up to the next multiple of 8 columns, counted from the prompt's
 // start.  Returns the index from which the line changed.
 int gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) noexcept {
-    if (buf == nullptr || loc == nullptr || bufSize == 0) return -1;
+    if (buf == nullptr || loc == nullptr || *loc < 0 || bufSize == 0) return -1;
     int at = *loc;
     int spaces = 8 - (at + promptWidth) % 8;
     auto size = static_cast<long>(bufSize);

@@ -24,8 +24,8 @@ constexpr char kOverflow[] = "\n*** Error: gl_getline(): input buffer overflow\n
 
 // The prompt drawn last, with its full length, so that a prompt wider than
 // the screen still compares equal to itself and is not redrawn at every key.
-char last_prompt[GL_BUF_SIZE];
-size_t last_prompt_len;
+char gl_last_prompt[GL_BUF_SIZE];
+size_t gl_last_prompt_len;
 
 int prompt_width(const char *prompt) {
     return static_cast<int>(gl_prompt_width ? gl_prompt_width(prompt) : std::strlen(prompt));
@@ -33,15 +33,15 @@ int prompt_width(const char *prompt) {
 
 bool same_prompt(const char *prompt) {
     size_t len = std::strlen(prompt);
-    size_t kept = std::min(len, sizeof last_prompt - 1);
-    return len == last_prompt_len && std::memcmp(prompt, last_prompt, kept) == 0;
+    size_t kept = std::min(len, sizeof gl_last_prompt - 1);
+    return len == gl_last_prompt_len && std::memcmp(prompt, gl_last_prompt, kept) == 0;
 }
 
 void remember_prompt(const char *prompt) {
-    last_prompt_len = std::strlen(prompt);
-    size_t kept = std::min(last_prompt_len, sizeof last_prompt - 1);
-    std::memcpy(last_prompt, prompt, kept);
-    last_prompt[kept] = '\0';
+    gl_last_prompt_len = std::strlen(prompt);
+    size_t kept = std::min(gl_last_prompt_len, sizeof gl_last_prompt - 1);
+    std::memcpy(gl_last_prompt, prompt, kept);
+    gl_last_prompt[kept] = '\0';
 }
 
 void put_repeated(int byte, int n) {
@@ -63,7 +63,7 @@ void start_row(const char *prompt) {
 
 // Another prompt than the one on screen: draw it in its place.
 void switch_prompt(const char *prompt) {
-    int old_width = prompt_width(last_prompt);
+    int old_width = prompt_width(gl_last_prompt);
     int new_width = prompt_width(prompt);
     gl_cnt = gl_cnt + old_width - new_width;
     remember_prompt(prompt);
@@ -293,7 +293,8 @@ void gl_newline(void) noexcept {
         len = std::min(len, kLongestLine);
         gl_buf[len] = '\0';
     }
-    int cursor = std::clamp(gl_width - 5, 0, len);
+    // At most gl_width - 5, so the row goes back to the start of the line.
+    int cursor = std::min(gl_width - 5, len);
     gl_redisplay(gl_prompt, change, cursor);
     gl_buf[len] = '\n';
     gl_buf[len + 1] = '\0';
