@@ -1,7 +1,16 @@
 // User lookup: by name, by user id and by enumeration, each filling a
 // Cred record from the host's user database entry.
 #include <pwd.h>
+#if __has_include(<shadow.h>)
 #include <shadow.h>
+#else
+// A host without a shadow database: Getspnam never returns an entry there,
+// but the fallback below still names the field an entry would hold.
+struct spwd {
+    char *sp_namp;
+    char *sp_pwdp;
+};
+#endif
 
 #include <cerrno>
 #include <cstring>
