@@ -1,6 +1,7 @@
 """credcheck "-l" mode in fixture worlds, as root and as nobody, compared
 byte for byte."""
 
+import itertools
 import os
 import shutil
 import unittest
@@ -158,18 +159,21 @@ class QueryModeTest(unittest.TestCase):
         self.assertEqual(result.status, status)
 
     def test_valid_encrypted_passwords_authenticate(self):
-        cases = [  # user, password, found in
-            ("des", "letmein1"),       # DES in the passwd file
-            ("ann", "secret"),         # SHA-512 in the shadow file, two groups
-            ("yes", "secret"),         # yescrypt, an "other dollar" form
-            ("md5u", "pancakes"),      # MD5-crypt
-            ("root", "pancakes"),
+        cases = [  # user, password, run as
+            ("des", "letmein1", None),             # DES in the passwd file
+            ("des", "letmein1", harness.NOBODY),   # ... which needs no privilege
+            ("ann", "secret", None),               # SHA-512 in the shadow file, two groups
+            ("yes", "secret", None),               # yescrypt, an "other dollar" form
+            ("md5u", "pancakes", None),            # MD5-crypt
+            ("root", "pancakes", None),
         ]
-        for name, password in cases:
-            with self.subTest(user=name):
-                trace, passwd = lookup(name)
-                expected = head() + trace + check(name, password, passwd, passwd) + SUCCESS
-                self.assertResult(self.query(name, password), expected, 0)
+        for name, password, user in cases:
+            with self.subTest(user=name, run_as=user):
+                nobody = user is not None
+                trace, passwd = lookup(name, nobody=nobody)
+                expected = (head(nobody=nobody) + trace + check(name, password, passwd, passwd)
+                            + SUCCESS)
+                self.assertResult(self.query(name, password, user=user), expected, 0)
 
     def test_wrong_short_password_gets_no_retry(self):
         trace, passwd = lookup("ann")
@@ -192,11 +196,6 @@ class QueryModeTest(unittest.TestCase):
                     + NOT_LOOKED_UP)
         self.assertResult(self.query("ann", "secret", user=harness.NOBODY), expected, 1)
 
-    def test_passwd_file_user_as_nobody(self):
-        trace, passwd = lookup("des", nobody=True)
-        expected = (head(nobody=True) + trace + check("des", "letmein1", passwd, passwd) + SUCCESS)
-        self.assertResult(self.query("des", "letmein1", user=harness.NOBODY), expected, 0)
-
     def test_refused_encrypted_passwords_are_diagnosed(self):
         cases = [  # user, what crypt makes of "pw", diagnosis
             ("od", "*0", NOT_LOOKED_UP),
@@ -204,11 +203,12 @@ class QueryModeTest(unittest.TestCase):
             ("bad", "*0", "Password was NOT authenticated.\nThis is not surprising since the "
                           "encrypted password appears to be invalid.\n"),
         ]
-        for name, crypted, diagnosis in cases:
-            with self.subTest(user=name):
-                trace, passwd = lookup(name)
-                expected = head() + trace + check(name, "pw", passwd, crypted) + diagnosis
-                self.assertResult(self.query(name, "pw"), expected, 1)
+        for (name, crypted, diagnosis), user in itertools.product(cases, (None, harness.NOBODY)):
+            with self.subTest(user=name, run_as=user):
+                trace, passwd = lookup(name, nobody=user is not None)
+                expected = (head(nobody=user is not None) + trace
+                            + check(name, "pw", passwd, crypted) + diagnosis)
+                self.assertResult(self.query(name, "pw", user=user), expected, 1)
 
     def test_unknown_user(self):
         for user in (None, harness.NOBODY):
@@ -218,21 +218,19 @@ class QueryModeTest(unittest.TestCase):
                               "InitCredStruct\n\tEndspent\nGetCredByName rc=-1\n")
                 self.assertResult(self.query("nope", "pw", user=user), expected, 1)
 
-    def test_user_name_prompt_defaults_to_root(self):
-        # An empty user name is asked for; "-g 1" then leaves the method alone.
-        for args in (["", "pancakes"], ["", "pancakes", "-g", "1"]):
-            for stdin in (b"\n", b""):
-                with self.subTest(args=args, stdin=stdin):
-                    trace, passwd = lookup("root")
-                    expected = (head() + "\nUsername to query [root]: " + trace
-                                + check("root", "pancakes", passwd, passwd) + SUCCESS)
-                    self.assertResult(self.query(*args, stdin=stdin), expected, 0)
-
-    def test_user_name_answered_at_the_prompt(self):
-        trace, passwd = lookup("des")
-        expected = (head() + "\nUsername to query [root]: " + trace
-                    + check("des", "letmein1", passwd, passwd) + SUCCESS)
-        self.assertResult(self.query("", "letmein1", stdin=b"des"), expected, 0)
+    def test_user_name_asked_for_defaults_to_root(self):
+        cases = [  # arguments, answer, user queried
+            (["", "pancakes"], b"\n", "root"),
+            (["", "pancakes"], b"", "root"),                   # end of input
+            (["", "pancakes", "-g", "1"], b"\n", "root"),      # "-g 1" leaves the method alone
+            (["", "letmein1"], b"des", "des"),                 # a last line without newline
+        ]
+        for args, stdin, name in cases:
+            with self.subTest(args=args, stdin=stdin):
+                trace, passwd = lookup(name)
+                expected = (head() + "\nUsername to query [root]: " + trace
+                            + check(name, args[1], passwd, passwd) + SUCCESS)
+                self.assertResult(self.query(*args, stdin=stdin), expected, 0)
 
     def test_empty_password_argument_is_checked_not_asked_for(self):
         trace, passwd = lookup("des")
@@ -278,11 +276,6 @@ class QueryModeTest(unittest.TestCase):
         self.assertEqual(result.stderr, STARTUP.encode())
         self.assertEqual(result.status, 0)
         self.assertTrue(result.settings_restored)
-
-    def test_password_needed_without_a_terminal_ends_with_an_error(self):
-        trace, _ = lookup("ann")
-        err = STARTUP + "\n*** Error: gl_getline(): not interactive, use stdio.\n"
-        self.assertResult(self.query("ann"), head() + trace, 1, err=err)
 
 
 # A stand-in for the host's crypt() that hands back the setting unchanged
