@@ -105,10 +105,6 @@ TEST(ScanGroupStream, EmptyMemberFields) {
     EXPECT_EQ(Scan(file, ""), (Ids{1, 2, 3}));
 }
 
-TEST(ScanGroupStream, TinyBufferReadsNothing) {
-    EXPECT_EQ(Scan("a:x:1:ann\n", "ann", 4, 2), Ids{});
-}
-
 TEST(GetUserGroups, RejectsZeroCapacityWithoutTrace) {
     TraceCapture trace;
     int32_t gids[2] = {5, 5};

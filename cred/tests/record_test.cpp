@@ -199,15 +199,4 @@ TEST_F(PolicyFile, LongLineIsReadInPieces) {
                   "CRYPT_DEFAULT from policy.conf is 2a\n");
 }
 
-TEST_F(PolicyFile, MissingFileWritesNothing) {
-    unlink(path_.c_str());
-    TraceCapture trace;
-    ReadCryptPolicy(path_.c_str());
-    EXPECT_EQ(trace.Text(), "");
-}
-
-TEST(CredVersion, BeginsWithTheMarker) {
-    EXPECT_EQ(strncmp(CredVersion, "@(#)", 4), 0);
-}
-
 }  // namespace
