@@ -59,8 +59,8 @@ void expand_tilde(char **entry) {
     size_t hl = std::strlen(gl_home_path);
     if (hl > 0 && gl_home_path[hl - 1] == '/') --hl;
     size_t rest = std::strlen(m + 1);
-    // A home of "/" leaves nothing in place of the tilde: the string then
-    // shrinks, and the rest must move down before the block is cut.
+    // A home of "/" leaves nothing in place of the tilde: the rest only
+    // moves down within the block it has.
     if (hl == 0) {
         std::memmove(m, m + 1, rest + 1);
         return;
