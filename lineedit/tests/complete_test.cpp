@@ -1,19 +1,16 @@
 // The completion driver and the match listing, with a scripted completer.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "lineedit/internal.h"
+#include "lineedit/tests/keys_fake_terminal.h"
 
 namespace {
 
 std::vector<std::string> candidates;
 std::vector<int> indexes_seen;
 std::string completer_word;
-std::string output;  // everything written to the terminal
 
 char *scripted(const char *word, int index) {
     completer_word = word;
@@ -22,161 +19,124 @@ char *scripted(const char *word, int index) {
     return strdup(candidates[static_cast<size_t>(index)].c_str());
 }
 
-ssize_t capture_write(int, const void *buf, size_t n) {
-    output.append(static_cast<const char *>(buf), n);
-    return static_cast<ssize_t>(n);
-}
-
-class CompleteTest : public ::testing::Test {
+class CompleteTest : public editor_test::EditorTest {
   protected:
     void SetUp() override {
-        saved_io_ = gl_io;
-        gl_io.write = capture_write;
-        saved_ = {gl_completer, gl_quote_completions, gl_show_completion_progress, gl_termw,
-                  gl_termh};
+        EditorTest::SetUp();
         gl_completer = scripted;
         gl_quote_completions = 0;
         gl_show_completion_progress = 0;
+        gl_termh = 24;
         gl_prompt = "";
         gl_buf[0] = '\0';
         gl_pos = gl_cnt = 0;
-        candidates.clear();
-        indexes_seen.clear();
-        output.clear();
     }
     void TearDown() override {
-        gl_io = saved_io_;
-        gl_completer = saved_.completer;
-        gl_quote_completions = saved_.quote;
-        gl_show_completion_progress = saved_.progress;
-        gl_termw = saved_.w;
-        gl_termh = saved_.h;
-        EXPECT_EQ(gl_matches, nullptr);
+        gl_quote_completions = -1;
+        EditorTest::TearDown();
     }
 
     // Completes line with the cursor at cursor (end when -1) in a buffer
     // of size bytes; returns the line with "|" marking the new cursor.
     std::string Complete(const std::string &line, int cursor = -1, bool list = false,
                          size_t size = 64) {
+        indexes_seen.clear();
+        keyboard_.screen.clear();
         std::vector<char> buf(size, 'Z');
         std::memcpy(buf.data(), line.c_str(), line.size() + 1);
         int loc = cursor < 0 ? static_cast<int>(line.size()) : cursor;
         EXPECT_EQ(gl_complete_word(buf.data(), &loc, size, list), 0);
+        EXPECT_EQ(gl_matches, nullptr);
         std::string result(buf.data());
         for (size_t i = result.size(); i < size; ++i) EXPECT_EQ(buf[i], '\0') << i;
         return result.insert(static_cast<size_t>(loc), "|");
     }
+    bool Bell() const { return Screen().find('\a') != std::string::npos; }
 
     // The rows of a listing: what lies between the first line feed and the
     // redisplay that follows it.
-    std::vector<std::string> Listed() {
+    std::vector<std::string> Listed() const {
+        const std::string &out = Screen();
         std::vector<std::string> rows;
-        size_t at = output.find("\n\r");
+        size_t at = out.find("\n\r");
         while (at != std::string::npos) {
-            size_t next = output.find("\n\r", at + 2);
+            size_t next = out.find("\n\r", at + 2);
             if (next == std::string::npos) break;
-            rows.push_back(output.substr(at + 2, next - at - 2));
+            rows.push_back(out.substr(at + 2, next - at - 2));
             at = next;
         }
         return rows;
     }
-
-    struct {
-        gl_completion_fn completer;
-        int quote, progress, w, h;
-    } saved_{};
-    gl_io_ops saved_io_{};
 };
 
-bool bell(const std::string &s) {
-    return s.find('\a') != std::string::npos;
-}
+// ---- putting a completion in ------------------------------------------------
 
-TEST_F(CompleteTest, SingleMatchGetsSuffixAndEveryIndexIsAsked) {
-    candidates = {".", "foo", ".."};
-    EXPECT_EQ(Complete("ls fo"), "ls foo |");
-    EXPECT_EQ(completer_word, "fo");
-    EXPECT_EQ(indexes_seen, (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_FALSE(bell(output));
-}
+struct PutCase {
+    std::vector<std::string> matches;
+    const char *line;
+    int cursor;  // -1: end of the line
+    int quote;   // gl_quote_completions
+    size_t size;
+    const char *want;  // "|" marks the cursor
+    const char *word;  // what the completer is given, or null for "not checked"
+};
 
-TEST_F(CompleteTest, SeveralMatchesExtendToCommonPrefix) {
-    candidates = {"foobar", "foobaz", "fooba"};
-    EXPECT_EQ(Complete("ls fo"), "ls fooba|");
-    candidates = {"abc", "abd"};
-    EXPECT_EQ(Complete("x ab"), "x ab|");
-    EXPECT_FALSE(bell(output));
-}
-
-TEST_F(CompleteTest, NoPutInWithoutMatchesOrWithEmptyWord) {
-    EXPECT_EQ(Complete("ls fo"), "ls fo|");
-    candidates = {"a", "b"};
-    EXPECT_EQ(Complete("ls "), "ls |");
-    EXPECT_TRUE(output.empty());
-}
-
-TEST_F(CompleteTest, MatchShorterThanWordPutsNothingIn) {
-    candidates = {"f", "foobar"};
-    EXPECT_EQ(Complete("ls foo"), "ls foo|");
-}
-
-TEST_F(CompleteTest, MiddleOfWordSeparatesPrefixFromRest) {
-    candidates = {"foobar", "foobaz"};
-    EXPECT_EQ(Complete("ls fox", 5), "ls fooba| x");
-    candidates = {"foa", "fob"};
-    EXPECT_EQ(Complete("ls fox", 5), "ls fo| x");
-    EXPECT_EQ(Complete("ls fo x", 5), "ls fo| x");
-    candidates = {"foo"};
-    EXPECT_EQ(Complete("ls fox", 5), "ls foo |x");
-}
-
-TEST_F(CompleteTest, QuotesNamesThatNeedThem) {
-    gl_quote_completions = 1;
-    candidates = {"my file"};
-    EXPECT_EQ(Complete("ls my"), "ls \"my file\" |");
-    candidates = {"say \"hi\""};
-    EXPECT_EQ(Complete("ls sa"), "ls 'say \"hi\"' |");
-    candidates = {"plain"};
-    EXPECT_EQ(Complete("ls pl"), "ls plain |");
-    gl_quote_completions = 0;
-    candidates = {"my file"};
-    EXPECT_EQ(Complete("ls my"), "ls my file |");
-}
-
-TEST_F(CompleteTest, OpenQuoteIsClosedNotReopened) {
-    gl_quote_completions = 1;
-    candidates = {"my file"};
-    EXPECT_EQ(Complete("ls \"my"), "ls \"my file\" |");
-    EXPECT_EQ(completer_word, "my");
-    EXPECT_EQ(Complete("ls \"it's\" \"my"), "ls \"it's\" \"my file\" |");
-    EXPECT_EQ(completer_word, "my");
-    EXPECT_EQ(Complete("ls 'a \"b"), "ls 'my file' |");
-    EXPECT_EQ(completer_word, "a \"b");
-}
-
-TEST_F(CompleteTest, CompletionIsCutToTheBuffer) {
-    candidates = {"abcdefghijklmnopqrstuvwxyz"};
-    // Room for the line is size - 4 = 12; a single match still gets its suffix.
-    EXPECT_EQ(Complete("ls ab", -1, false, 16), "ls abcdefghi |");
-    EXPECT_EQ(Complete("ls abX", 5, false, 16), "ls abcdefgh |X");
+TEST_F(CompleteTest, PutsInSingleMatchOrCommonPrefix) {
+    const PutCase cases[] = {
+        // "." and ".." are dropped, and the index still counts them.
+        {{".", "foo", ".."}, "ls fo", -1, 0, 64, "ls foo |", "fo"},
+        {{"foobar", "foobaz", "fooba"}, "ls fo", -1, 0, 64, "ls fooba|", nullptr},
+        {{"abc", "abd"}, "x ab", -1, 0, 64, "x ab|", nullptr},
+        {{}, "ls fo", -1, 0, 64, "ls fo|", nullptr},
+        {{"a", "b"}, "ls ", -1, 0, 64, "ls |", ""},
+        {{"f", "foobar"}, "ls foo", -1, 0, 64, "ls foo|", nullptr},
+        // In the middle of a word a prefix is kept apart from the rest.
+        {{"foobar", "foobaz"}, "ls fox", 5, 0, 64, "ls fooba| x", "fo"},
+        {{"foa", "fob"}, "ls fox", 5, 0, 64, "ls fo| x", nullptr},
+        {{"foa", "fob"}, "ls fo x", 5, 0, 64, "ls fo| x", nullptr},
+        {{"foo"}, "ls fox", 5, 0, 64, "ls foo |x", nullptr},
+        // Quoting.
+        {{"my file"}, "ls my", -1, 1, 64, "ls \"my file\" |", nullptr},
+        {{"say \"hi\""}, "ls sa", -1, 1, 64, "ls 'say \"hi\"' |", nullptr},
+        {{"plain"}, "ls pl", -1, 1, 64, "ls plain |", nullptr},
+        {{"my file"}, "ls my", -1, 0, 64, "ls my file |", nullptr},
+        {{"my file"}, "ls \"my", -1, 1, 64, "ls \"my file\" |", "my"},
+        {{"my file"}, "ls \"it's\" \"my", -1, 1, 64, "ls \"it's\" \"my file\" |", "my"},
+        {{"my file"}, "ls 'a \"b", -1, 1, 64, "ls 'my file' |", "a \"b"},
+        // Room for the line is size - 4 = 12; a single match keeps its suffix.
+        {{"abcdefghijklmnopqrstuvwxyz"}, "ls ab", -1, 0, 16, "ls abcdefghi |", nullptr},
+        {{"abcdefghijklmnopqrstuvwxyz"}, "ls abX", 5, 0, 16, "ls abcdefgh |X", nullptr},
+    };
+    for (const PutCase &c : cases) {
+        SCOPED_TRACE(c.line);
+        candidates = c.matches;
+        gl_quote_completions = c.quote;
+        EXPECT_EQ(Complete(c.line, c.cursor, false, c.size), c.want);
+        if (c.word) {
+            EXPECT_EQ(completer_word, c.word);
+        }
+        std::vector<int> asked;
+        for (int i = 0; i <= static_cast<int>(c.matches.size()); ++i) asked.push_back(i);
+        EXPECT_EQ(indexes_seen, asked);
+        EXPECT_FALSE(Bell());
+    }
 }
 
 TEST_F(CompleteTest, NoRoomRingsBellAndLeavesLine) {
     gl_show_completion_progress = 1;
     candidates = {"abc"};
     EXPECT_EQ(Complete("ls abcdefghij", -1, false, 16), "ls abcdefghij|");  // dots do not fit
-    EXPECT_TRUE(bell(output));
+    EXPECT_TRUE(Bell());
     EXPECT_TRUE(indexes_seen.empty());
 
     gl_show_completion_progress = 0;
     gl_quote_completions = 1;
-    output.clear();
     candidates = {"a b"};
     EXPECT_EQ(Complete("xxxxxxxxxxxx a", -1, false, 16), "xxxxxxxxxxxx a|");  // no room to quote
-    EXPECT_TRUE(bell(output));
+    EXPECT_TRUE(Bell());
 }
 
-TEST_F(CompleteTest, ProgressDotsShownAndCleared) {
+TEST_F(CompleteTest, ProgressDotsShownThenCleared) {
     gl_show_completion_progress = 1;
     std::strcpy(gl_buf, "ls fo");
     gl_pos = gl_cnt = 5;
@@ -184,37 +144,50 @@ TEST_F(CompleteTest, ProgressDotsShownAndCleared) {
     int loc = gl_pos;
     gl_complete_word(gl_buf, &loc, GL_BUF_SIZE, 0);
     EXPECT_STREQ(gl_buf, "ls foo ");
-    EXPECT_NE(output.find("..."), std::string::npos);
-    EXPECT_NE(output.find("    "), std::string::npos);
+    size_t dots = Screen().find("...");
+    ASSERT_NE(dots, std::string::npos);
+    EXPECT_NE(Screen().find("    ", dots), std::string::npos);
 }
 
 // ---- the listing -------------------------------------------------------------
 
-std::vector<std::string> numbered(int n, const char *stem) {
+std::vector<std::string> numbered(int n) {
     std::vector<std::string> v;
     char name[32];
     for (int i = 0; i < n; ++i) {
-        std::snprintf(name, sizeof name, "%s%06d", stem, i);
+        std::snprintf(name, sizeof name, "file%06d", i);
         v.emplace_back(name);
     }
     return v;
 }
 
-TEST_F(CompleteTest, ListsInColumnsDownThenAcross) {
+TEST_F(CompleteTest, ListsInColumnsSortedWithoutCommonDirectory) {
+    struct {
+        std::vector<std::string> matches;
+        std::vector<std::string> rows;
+    } cases[] = {
+        // (80 - 8) / (10 + 2) = 6 columns of 12, down then across.
+        {numbered(8),
+         {"    file000000  file000002  file000004  file000006",
+          "    file000001  file000003  file000005  file000007"}},
+        // Widest shown name 6: (80 - 8) / 8 = 9 columns of 8; case ignored.
+        {{"src/beta", "src/Alpha", "src/alpha2", "src/Beta1"},
+         {"    Alpha   alpha2  beta    Beta1"}},
+        {{"report1", "report2"}, {"    report1  report2"}},
+        {{}, {"\a    (no matches)"}},
+    };
     gl_termw = 80;
-    candidates = numbered(8, "file");  // 10 characters
-    EXPECT_EQ(Complete("ls fi", -1, true), "ls fi|");
-    auto rows = Listed();
-    ASSERT_EQ(rows.size(), 2u);
-    // (80 - 8) / (10 + 2) = 6 columns of 12; 8 names take 2 rows.
-    EXPECT_EQ(rows[0], "    file000000  file000002  file000004  file000006");
-    EXPECT_EQ(rows[1], "    file000001  file000003  file000005  file000007");
+    for (const auto &c : cases) {
+        candidates = c.matches;
+        EXPECT_EQ(Complete("ls x", -1, true), "ls x|");
+        EXPECT_EQ(Listed(), c.rows);
+    }
 }
 
 TEST_F(CompleteTest, TooManyMatchesAreOmitted) {
     gl_termw = 80;
     gl_termh = 24;
-    candidates = numbered(130, "file");
+    candidates = numbered(130);
     Complete("ls f", -1, true);
     auto rows = Listed();
     ASSERT_EQ(rows.size(), 21u);
@@ -222,37 +195,6 @@ TEST_F(CompleteTest, TooManyMatchesAreOmitted) {
     EXPECT_EQ(rows[19].substr(0, 26), "    file000019  file000039");
     EXPECT_EQ(rows[19].substr(64), "file000119");  // sixth column, last shown
     EXPECT_EQ(rows[20], "    ... 10 others omitted ...");
-}
-
-TEST_F(CompleteTest, ListingSortsIgnoringCaseAndStripsDirectoryPart) {
-    candidates = {"src/beta", "src/Alpha", "src/alpha2", "src/Beta1"};
-    Complete("ls src/", -1, true);
-    auto rows = Listed();
-    ASSERT_EQ(rows.size(), 1u);
-    // Widest shown name 6: (80 - 8) / 8 = 9 columns of 8.
-    EXPECT_EQ(rows[0], "    Alpha   alpha2  beta    Beta1");
-}
-
-TEST_F(CompleteTest, AlphanumericCommonPartIsShown) {
-    candidates = {"report1", "report2"};
-    Complete("ls rep", -1, true);
-    auto rows = Listed();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0], "    report1  report2");
-}
-
-TEST_F(CompleteTest, NoMatchesListsNoneWithBell) {
-    EXPECT_EQ(Complete("ls q", -1, true), "ls q|");
-    auto rows = Listed();
-    ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0], "\a    (no matches)");
-}
-
-TEST_F(CompleteTest, SetCompleterDefaultsToFilenames) {
-    gl_set_completer(scripted);
-    EXPECT_EQ(gl_completer, scripted);
-    gl_set_completer(nullptr);
-    EXPECT_EQ(gl_completer, gl_filename_completer);
 }
 
 }  // namespace

@@ -1,34 +1,26 @@
 // The filename completer and the home directory, on a temporary directory.
 #include <dirent.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
 
-#include "lineedit/internal.h"
+#include "lineedit/tests/keys_fake_terminal.h"
 
 namespace {
 
-ssize_t quiet_write(int, const void *, size_t n) {
-    return static_cast<ssize_t>(n);
-}
-
-class FilenameTest : public ::testing::Test {
+class FilenameTest : public editor_test::EditorTest {
   protected:
     void SetUp() override {
+        EditorTest::SetUp();
         char tmpl[] = "/tmp/fc-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root_ = tmpl;
-        Touch("apple");
-        Touch("apricot");
-        Touch(".hidden");
-        Touch("uniquefile");
+        for (const char *name : {"apple", "apricot", ".hidden", "uniquefile"}) Touch(name);
         ASSERT_EQ(mkdir(Path("sub").c_str(), 0755), 0);
         Touch("sub/one");
         Touch("sub/two");
@@ -38,11 +30,6 @@ class FilenameTest : public ::testing::Test {
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         old_cwd_ = cwd;
         ASSERT_EQ(chdir(root_.c_str()), 0);
-        saved_io_ = gl_io;
-        gl_io.write = quiet_write;
-        saved_completer_ = gl_completer;
-        saved_quote_ = gl_quote_completions;
-        saved_progress_ = gl_show_completion_progress;
         gl_set_completer(nullptr);
         gl_quote_completions = -1;
         gl_show_completion_progress = 0;
@@ -53,13 +40,10 @@ class FilenameTest : public ::testing::Test {
         All("");
         EXPECT_EQ(fc_dir, nullptr);
         EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
-        gl_io = saved_io_;
-        gl_completer = saved_completer_;
-        gl_quote_completions = saved_quote_;
-        gl_show_completion_progress = saved_progress_;
         gl_set_home_directory("/nonexistent-home");
         std::string cmd = "rm -rf '" + root_ + "'";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
+        EditorTest::TearDown();
     }
     std::string Path(const std::string &name) const { return root_ + "/" + name; }
     void Touch(const std::string &name) { std::ofstream(Path(name)) << "x"; }
@@ -85,9 +69,6 @@ class FilenameTest : public ::testing::Test {
     }
 
     std::string root_, old_cwd_;
-    gl_io_ops saved_io_{};
-    gl_completion_fn saved_completer_ = nullptr;
-    int saved_quote_ = 0, saved_progress_ = 0;
 };
 
 TEST_F(FilenameTest, EmptyWordListsEverythingButDotAndDotDot) {

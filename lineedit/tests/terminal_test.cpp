@@ -17,7 +17,6 @@ namespace {
 struct FakeTerminal {
     std::deque<int> input;  // bytes to read; -1 end of input, -2 EIO, -3 EINTR
     std::vector<std::string> writes;
-    bool tty0 = true, tty1 = true;
     bool getattr_fails = false;
     struct termios current = {};
     std::vector<struct termios> applied;
@@ -45,8 +44,8 @@ ssize_t fake_write(int fd, const void *buf, size_t n) {
     return static_cast<ssize_t>(n);
 }
 
-int fake_isatty(int fd) {
-    return fd == 0 ? fake->tty0 : fd == 1 ? fake->tty1 : 0;
+int fake_isatty(int) {
+    return 1;
 }
 
 int fake_tcgetattr(int, struct termios *t) {
@@ -163,6 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"wide", nullptr, 80, 24, 27}, SizeCase{nullptr, "10", 80, 24, 27},
                       SizeCase{nullptr, "11", 80, 11, 27}, SizeCase{"132", "50", 132, 50, 1}));
 
+// The first-time step runs once per process, and not at all once a
+// gl_cleanup came before the first gl_init.
 TEST_F(TerminalTest, EnvironmentIsReadOnlyOnce) {
     gl_init();
     gl_cleanup();
@@ -171,24 +172,19 @@ TEST_F(TerminalTest, EnvironmentIsReadOnlyOnce) {
     gl_init();
     EXPECT_EQ(gl_termw, 80);
     EXPECT_EQ(gl_termh, 24);
-}
 
-TEST_F(TerminalTest, CleanupBeforeInitSkipsEnvironmentForGood) {
-    setenv("COLUMNS", "100", 1);
+    FreshProcess();
     gl_cleanup();
     EXPECT_EQ(gl_init_state, 0);
     gl_init();
     EXPECT_EQ(gl_termw, 80);
 }
 
-TEST_F(TerminalTest, HeightOfTenIsAccepted) {
-    gl_setheight(10);
-    EXPECT_EQ(gl_termh, 10);
-}
-
 using TerminalDeathTest = TerminalTest;
 
-TEST_F(TerminalDeathTest, BadScreenSizesEndTheProcess) {
+TEST_F(TerminalDeathTest, ScreenSizeLimits) {
+    gl_setheight(10);
+    EXPECT_EQ(gl_termh, 10);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(gl_setwidth(20), ::testing::ExitedWithCode(1),
                 "^\n\\*\\*\\* Error: minimum screen width is 21\n$");
@@ -226,34 +222,26 @@ TEST_F(TerminalTest, GetcReportsBytesEndOfInputAndErrors) {
     EXPECT_EQ(gl_getc(), 'z');
 }
 
-TEST_F(TerminalTest, TimedGetcTimesOut) {
+TEST_F(TerminalTest, TimedGetc) {
+    // A timeout, a wait interrupted once, a failed wait, then a ready
+    // descriptor that gives end of input and one that gives an error.
+    term_.select_results = {0, -1, 1, -2, 1, 1};
+    term_.input = {0xE9, -1, -2};
     errno = 0;
     EXPECT_EQ(gl_getc_timed(3), -2);
     EXPECT_EQ(errno, ETIMEDOUT);
-    ASSERT_EQ(term_.timeouts.size(), 1u);
-    EXPECT_EQ(term_.timeouts[0].tv_sec, 0);
-    EXPECT_EQ(term_.timeouts[0].tv_usec, 300000);
-}
-
-TEST_F(TerminalTest, TimedGetcRestartsInterruptedWaitWithFullTimeout) {
-    term_.select_results = {-1, 1};
-    term_.input = {0xE9};
     EXPECT_EQ(gl_getc_timed(25), static_cast<signed char>(0xE9));
     EXPECT_EQ(errno, 0);
-    ASSERT_EQ(term_.timeouts.size(), 2u);
-    for (const auto &tv : term_.timeouts) {
-        EXPECT_EQ(tv.tv_sec, 2);
-        EXPECT_EQ(tv.tv_usec, 500000);
+    ASSERT_EQ(term_.timeouts.size(), 3u);
+    const long want[3][2] = {{0, 300000}, {2, 500000}, {2, 500000}};  // restarted in full
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(term_.timeouts[i].tv_sec, want[i][0]);
+        EXPECT_EQ(term_.timeouts[i].tv_usec, want[i][1]);
     }
-}
-
-TEST_F(TerminalTest, TimedGetcFailures) {
-    term_.select_results = {-2, 1, 1};
-    term_.input = {-1, -2};
-    EXPECT_EQ(gl_getc_timed(3), -1);  // select fails
-    EXPECT_EQ(gl_getc_timed(3), -1);  // ready but end of input
+    EXPECT_EQ(gl_getc_timed(3), -1);
+    EXPECT_EQ(gl_getc_timed(3), -1);
     EXPECT_EQ(gl_eof, 1);
-    EXPECT_EQ(gl_getc_timed(3), -1);  // ready but read error
+    EXPECT_EQ(gl_getc_timed(3), -1);
 }
 
 // ---- raw mode -------------------------------------------------------------------
@@ -310,21 +298,8 @@ TEST_F(TerminalTest, EnteringWhileStillRawKeepsFirstSavedSettings) {
     EXPECT_EQ(gl_intrc, 3);
     gl_cleanup();
     EXPECT_TRUE(same(term_.current, found));
-}
 
-TEST_F(TerminalTest, RawModeAppliedWithoutInitIsStillRecognised) {
-    const struct termios found = cooked();
-    gl_init();
-    gl_init_state = 0;  // state lost, terminal still raw
-    gl_init();
-    EXPECT_TRUE(same(gl_saved_termios, found));
-    gl_cleanup();
-    EXPECT_TRUE(same(term_.current, found));
-}
-
-TEST_F(TerminalTest, SettingsChangedBetweenEntriesAreSavedAfresh) {
-    gl_init();
-    gl_cleanup();
+    // Settings changed between entries are taken afresh.
     term_.current.c_cc[VINTR] = 7;
     gl_init();
     EXPECT_EQ(gl_intrc, 7);
@@ -334,20 +309,13 @@ TEST_F(TerminalTest, SettingsChangedBetweenEntriesAreSavedAfresh) {
 }
 
 // ---- fatal errors -------------------------------------------------------------
+// (Standard input or output not a terminal: see the end-to-end tests.)
 
 // Reports how the terminal was left, then ends the process.
 void report_and_exit(int status) {
     const char *how = same(fake->current, cooked()) ? "restored" : "raw";
     ::write(2, how, std::strlen(how));
     _exit(status);
-}
-
-TEST_F(TerminalDeathTest, NotInteractiveEndsProcessWithTerminalUntouched) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    term_.tty1 = false;
-    gl_io.exit = report_and_exit;
-    EXPECT_EXIT(gl_init(), ::testing::ExitedWithCode(1),
-                "^\n\\*\\*\\* Error: gl_getline\\(\\): not interactive, use stdio.\nrestored$");
 }
 
 TEST_F(TerminalDeathTest, ErrorInRawModeRestoresTerminal) {
