@@ -35,41 +35,31 @@ def got(result):
 class MaskedEntry(unittest.TestCase):
     def check(self, r, secret, screen):
         self.assertEqual(r.status, 0, r)
+        self.assertIsNone(r.signal, r)
         self.assertEqual(got(r), [secret])
         self.assertEqual(r.screen, screen)
         self.assertTrue(r.settings_restored, r)
 
-    def test_return_at_once_gives_empty_secret(self):
-        self.check(entry(b"\r"), b"", PROMPT + EOL)
-
-    def test_asterisk_per_byte_and_line_feed_also_ends(self):
-        self.check(entry(b"se cr\x1b[A\n"), b"se cr\x1b[A", PROMPT + b"*" * 8 + EOL)
-
-    def test_backspace_and_delete_erase(self):
-        r = entry([b"abc", b"\x08", b"\x7f", b"\r"])
-        self.check(r, b"a", PROMPT + b"***" + b"\x08 \x08" * 2 + EOL)
-
-    def test_backspace_when_empty_writes_nothing(self):
-        r = entry([b"\x08", b"\x7f", b"x\x7f\x7f", b"y\r"])
-        self.check(r, b"y", PROMPT + b"*\x08 \x08*" + EOL)
-
-    def test_overflow_keeps_size_less_one(self):
+    def test_entries(self):
         typed = bytes(ord("a") + i % 26 for i in range(130))
-        r = entry([typed[:64], typed[64:], b"\r"], size=128)
-        self.check(r, typed[:127], PROMPT + b"*" * 127 + EOL)
-
-    def test_ctrl_c_and_ctrl_z_are_stored_not_signals(self):
-        r = entry([b"a\x03", b"\x1a", b"\x1cb\r"])
-        self.assertIsNone(r.signal, r)
-        self.check(r, b"a\x03\x1a\x1cb", PROMPT + b"*" * 5 + EOL)
-
-    def test_nul_byte_is_stored(self):
-        # The probe prints up to the first NUL, so the NUL ends what is shown.
-        r = entry(b"ab\x00cd\r")
-        self.check(r, b"ab", PROMPT + b"*" * 5 + EOL)
-
-    def test_byte_ff_ends_entry(self):
-        self.check(entry(b"ab\xffcd"), b"ab", PROMPT + b"**" + EOL)
+        cases = [
+            # (keys sent one piece at a time, secret, screen)
+            ([b"\r"], b"", PROMPT + EOL),
+            ([b"se cr\x1b[A\n"], b"se cr\x1b[A", PROMPT + b"*" * 8 + EOL),
+            ([b"abc", b"\x08", b"\x7f", b"\r"], b"a",
+             PROMPT + b"***" + b"\x08 \x08" * 2 + EOL),
+            # Backspace with nothing stored writes nothing.
+            ([b"\x08", b"\x7f", b"x\x7f\x7f", b"y\r"], b"y", PROMPT + b"*\x08 \x08*" + EOL),
+            ([typed[:64], typed[64:], b"\r"], typed[:127], PROMPT + b"*" * 127 + EOL),
+            # Signal characters are stored, not sent.
+            ([b"a\x03", b"\x1a", b"\x1cb\r"], b"a\x03\x1a\x1cb", PROMPT + b"*" * 5 + EOL),
+            # The probe prints up to the first NUL.
+            ([b"ab\x00cd\r"], b"ab", PROMPT + b"*" * 5 + EOL),
+            ([b"ab\xffcd"], b"ab", PROMPT + b"**" + EOL),
+        ]
+        for keys, secret, screen in cases:
+            with self.subTest(keys=keys):
+                self.check(entry(keys), secret, screen)
 
     def test_hangup_ends_entry(self):
         # After a hang-up the terminal's settings can no longer be read; the
