@@ -109,17 +109,21 @@ char *Encode(char *out, const unsigned char f[kDigest]) {
 
 extern "C" char *Cred_md5_crypt(const char *pw, const char *setting) noexcept {
     const std::string_view password = pw != nullptr ? pw : "";
-    const std::string_view salt = SaltOf(setting != nullptr ? setting : "");
+    // Either argument may be (part of) the previous result: the salt is
+    // copied out and the result text is written only once the rounds are done.
+    const std::string_view found = SaltOf(setting != nullptr ? setting : "");
+    std::array<char, kMaxSalt> saltCopy;
+    std::copy(found.begin(), found.end(), saltCopy.begin());
+    const std::string_view salt(saltCopy.data(), found.size());
 
     unsigned char f[kDigest];
     InitialDigest(f, password, salt);
+    Rounds(f, password, salt);
 
     char *out = result.data();
     out = std::copy(kMagic.begin(), kMagic.end(), out);
     out = std::copy(salt.begin(), salt.end(), out);
     *out++ = '$';
-
-    Rounds(f, password, salt);
     out = Encode(out, f);
     *out = '\0';
     explicit_bzero(f, sizeof f);

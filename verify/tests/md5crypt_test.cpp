@@ -59,51 +59,43 @@ TEST(Md5Crypt, KnownAnswersFromOpenSsl) {
     }
 }
 
+// Empty and long passwords, empty salts and salts of up to 11 characters
+// (cut to 8), with and without the closing "$", and the same salts bare.
 TEST(Md5Crypt, MatchesLibcryptOnRandomPasswordsAndSalts) {
     std::mt19937 rng(34);
     for (int round = 0; round < 150; ++round) {
         size_t pwLen = round < 10 ? round : rng() % (round < 140 ? 40 : 300);
         std::string pw = RandomText(rng, pwLen, kPasswordChars);
         std::string salt = RandomText(rng, rng() % 12, kItoa64);
-        for (const std::string &setting : {"$1$" + salt + "$", "$1$" + salt}) {
-            ASSERT_EQ(Ours(pw, setting), Libcrypt(pw, setting))
+        const std::string want = Libcrypt(pw, "$1$" + salt + "$");
+        for (const std::string &setting : {"$1$" + salt + "$", "$1$" + salt, salt}) {
+            ASSERT_EQ(Ours(pw, setting), want)
                 << "password \"" << pw << "\" setting \"" << setting << "\"";
         }
     }
 }
 
-TEST(Md5Crypt, EmptySalt) {
-    const std::string bare = Ours("x", "$1$");
-    EXPECT_EQ(bare, "$1$$LP5.V3ajGqHDdXW6XwZQy.");
-    EXPECT_EQ(bare.size(), 26u);
-    EXPECT_EQ(Ours("x", "$1$$"), bare);
-    EXPECT_EQ(Ours("x", ""), bare);
-    EXPECT_EQ(Ours("x", "$1$$"), Libcrypt("x", "$1$$"));
+TEST(Md5Crypt, SaltRule) {
+    // openssl passwd -1 -salt '' x
+    const char *emptySalt = "$1$$LP5.V3ajGqHDdXW6XwZQy.";
+    const char *cutSalt = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/";
+    const struct {
+        const char *setting;
+        const char *result;
+    } cases[] = {
+        {"$1$", emptySalt},           {"$1$$", emptySalt},       {"", emptySalt},
+        {"$5$abc$", emptySalt},  // another scheme's prefix is only salt too
+        {"$1$abcdefghijkl", cutSalt}, {"abcdefghijkl", cutSalt}, {"abcdefgh$rest", cutSalt},
+    };
+    for (const auto &c : cases) EXPECT_EQ(Ours("x", c.setting), c.result) << c.setting;
 }
 
-TEST(Md5Crypt, SaltIsCutToEight) {
-    EXPECT_EQ(Ours("x", "$1$abcdefghijkl"), "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/");
-    EXPECT_EQ(Ours("x", "abcdefghijkl"), "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/");
-}
-
-TEST(Md5Crypt, BareSaltActsAsIfAfterTheMagic) {
-    std::mt19937 rng(8);
-    for (int round = 0; round < 20; ++round) {
-        std::string salt = RandomText(rng, rng() % 10, kItoa64);
-        std::string pw = RandomText(rng, rng() % 20, kPasswordChars);
-        EXPECT_EQ(Ours(pw, salt), Ours(pw, "$1$" + salt)) << salt;
-    }
-    EXPECT_EQ(Ours("x", "abc$def"), Ours("x", "$1$abc$"));
-    // Any other text is only salt too, even another scheme's prefix.
-    EXPECT_EQ(Ours("x", "$5$abc$"), Ours("x", "$1$$"));
-}
-
-TEST(Md5Crypt, EmptyAndLongPasswords) {
-    EXPECT_EQ(Ours("", "$1$abcdefgh$"), "$1$abcdefgh$M55TzYaaccxVGbptZWaxX/");
-    for (size_t len : {15, 16, 17, 31, 32, 33, 64, 255, 511}) {
-        std::string pw(len, 'p');
-        EXPECT_EQ(Ours(pw, "$1$saltsalt$"), Libcrypt(pw, "$1$saltsalt$")) << len;
-    }
+TEST(Md5Crypt, ArgumentsMayPointIntoThePreviousResult) {
+    // The salt "bcdefgh" and a password that is a whole earlier result.
+    const std::string want = Ours("x", "bcdefgh");
+    EXPECT_EQ(Cred_md5_crypt("x", Cred_md5_crypt("x", "$1$abcdefgh$") + 4), want);
+    const std::string chained = Ours(Ours("x", "$1$abcdefgh$"), "$1$salt$");
+    EXPECT_EQ(Cred_md5_crypt(Cred_md5_crypt("x", "$1$abcdefgh$"), "$1$salt$"), chained);
 }
 
 // Runs `openssl passwd -1 -salt SALT -in FILE` on the passwords, one a line.
