@@ -87,7 +87,13 @@ TEST_F(HistoryTest, BlankLinesAndImmediateRepeatsAreNotStored) {
     gl_add_history("word");
     gl_add_history("other");
     gl_add_history("word");
+    // Only a newline after the leading blanks shortens the compared length:
+    // "\nab" is kept as "\na", which is not the 3 characters of "\nab".
+    gl_add_history("\nab");
+    gl_add_history("\nab");
     bool bell = false;
+    EXPECT_EQ(Older(&bell), "\na");
+    EXPECT_EQ(Older(&bell), "\na");
     EXPECT_EQ(Older(&bell), "word");
     EXPECT_EQ(Older(&bell), "other");
     EXPECT_EQ(Older(&bell), "word");
@@ -160,14 +166,6 @@ TEST_F(HistoryTest, NewFilesArePrivateAndExistingOnesKeepTheirMode) {
     ASSERT_EQ(stat(Path("shared").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
     EXPECT_EQ(ReadFile(Path("shared")), "secret\n");
-}
-
-TEST_F(HistoryTest, UnopenableFilesArePassedOver) {
-    gl_write_history(Path("missing/dir/h").c_str());
-    gl_read_history(Path("missing").c_str());
-    bool bell = false;
-    EXPECT_EQ(Older(&bell), "");
-    EXPECT_TRUE(bell);
 }
 
 }  // namespace

@@ -73,12 +73,6 @@ inline std::string Visible(const std::string &bytes) {
     return out;
 }
 
-inline std::string Repeat(const std::string &s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
-}
-
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {

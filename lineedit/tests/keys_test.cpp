@@ -13,25 +13,14 @@ using editor_test::Visible;
 
 using KeysTest = EditorTest;
 
-TEST_F(KeysTest, TypedLineIsReturnedWithALineFeed) {
-    EXPECT_EQ(Line("abc\r"), "abc\n");
-    EXPECT_EQ(gl_last_result(), 0);
-    EXPECT_EQ(Visible(Screen()), "<cr>> abc<lf><cr>");
-    EXPECT_EQ(keyboard_.tty.c_lflag, static_cast<tcflag_t>(ECHO | ICANON | ISIG | IEXTEN));
-    EXPECT_EQ(Line("xyz\n"), "xyz\n");
-}
-
-TEST_F(KeysTest, CtrlDEndsAnEmptyLineAndDeletesInsideOne) {
+TEST_F(KeysTest, ReturnAndCtrlD) {
+    keyboard_.keys = "a\r";
+    EXPECT_STREQ(gl_getline(nullptr), "a\n");  // no prompt: the empty one
+    EXPECT_EQ(Visible(Screen()), "<cr>a<lf><cr>");
     EXPECT_EQ(Line("\x04"), "<null>");
     EXPECT_EQ(gl_last_result(), -1);
     EXPECT_EQ(Visible(Screen()), "<cr>> <lf><cr>");
     EXPECT_EQ(Line("abc\x01\x04\r"), "bc\n");
-}
-
-TEST_F(KeysTest, EndOfInputNeverHandsBackAnUnconfirmedLine) {
-    EXPECT_EQ(Line("half typed"), "<null>");
-    EXPECT_EQ(gl_last_result(), -1);
-    EXPECT_EQ(gl_init_state, 0);
 }
 
 TEST_F(KeysTest, EmacsMovesAndEdits) {
@@ -47,10 +36,12 @@ TEST_F(KeysTest, EmacsMovesAndEdits) {
         {"abcd\x15xy\r", "xy\n"},                  // Ctrl-U
         {"ab\x08\x7f"
          "c\r",
-         "c\n"},                           // Backspace, Delete
-        {"ab\x14\r", "ab\n"},              // Ctrl-T at the end: bell only
-        {"abc\x02\x14\r", "acb\n"},        // Ctrl-T
-        {"abc\x01\x0fXY\x0f\r", "XYc\n"},  // Ctrl-O toggles overwrite
+         "c\n"},                              // Backspace, Delete
+        {"ab\x14\r", "ab\n"},                 // Ctrl-T at the end: bell only
+        {"abc\x02\x14X\r", "acXb\n"},         // Ctrl-T keeps the cursor
+        {"abc\x01\x0fXYZW\x0f\r", "XYZW\n"},  // overwrite, appending at the end
+        {"ab\x1b[01DX\r", "aXb\n"},           // "0" and "1" are skipped
+        {"ab\x1b[3~\r", "ab~\n"},             // "3" ends it; "~" is text
         {"one two\x1b"
          "b\x1b"
          "bX\x1b"
@@ -70,18 +61,6 @@ TEST_F(KeysTest, UnboundKeysRingTheBell) {
     EXPECT_EQ(Visible(Screen()), "<cr>> a<bel><bel>b<lf><cr>");
 }
 
-TEST_F(KeysTest, ArrowSequences) {
-    gl_add_history("older");
-    gl_add_history("newer");
-    EXPECT_EQ(Line("\x1b[A\x1b[A\x1b[B\r"), "newer\n");
-    // The browsing position stays where the last call left it.
-    EXPECT_EQ(Line("\x1bOA\x1bOD\x1bOD\x1b[CX\r"), "oldeXr\n");
-    // The semicolon rings the bell and ends the sequence; "5C" is text.
-    EXPECT_EQ(Line("ab\x1b[1;5C\r"), "ab5C\n");
-    EXPECT_EQ(Visible(Screen()), "<cr>> ab<bel>5C<lf><cr>");
-    EXPECT_EQ(Line("ab\x1b[3~\r"), "ab~\n");
-}
-
 TEST_F(KeysTest, HistoryKeysCallTheLoadHook) {
     gl_add_history("from history");
     gl_load_hook = [](char *buf) {
@@ -99,6 +78,8 @@ TEST_F(KeysTest, EscapeInEmacsModeEntersViCommandsOnlyWithText) {
 
 TEST_F(KeysTest, ViCommands) {
     gl_vi_mode = 1;
+    gl_add_history("first");
+    gl_add_history("second");
     struct {
         const char *keys, *line;
     } cases[] = {
@@ -124,6 +105,9 @@ TEST_F(KeysTest, ViCommands) {
          "ab\n"},                           // f is nothing, Escape rings
         {"abc\x1b^5\x1b[CiX\r", "aXbc\n"},  // digits wait for a command
         {"abcdefgh\x1b^99999999999999999999999999999999999lix\r", "abcdefghx\n"},
+        // The 3 after d (count 2 kept) is taken twice: 33 words.
+        {"a b c d e f g\x1b^2d3wiX\r", "a b c d e f gX\n"},
+        {"\x1bkkj\r", "second\n"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(Line(c.keys), c.line) << Visible(c.keys);
@@ -131,17 +115,12 @@ TEST_F(KeysTest, ViCommands) {
     }
 }
 
-TEST_F(KeysTest, ViHistoryKeys) {
-    gl_vi_mode = 1;
-    gl_add_history("first");
-    gl_add_history("second");
-    EXPECT_EQ(Line("\x1bkkj\r"), "second\n");
-}
-
 TEST_F(KeysTest, SearchKeys) {
     gl_add_history("make all");
+    gl_add_history("caf\xe9 au lait");
     gl_add_history("ls -l");
-    EXPECT_EQ(Line("\x12ma\r"), "make all\n");
+    // A byte with bit 7 set is search text, not a Backspace.
+    EXPECT_EQ(Line("\x12\xe9\r"), "caf\xe9 au lait\n");
     EXPECT_EQ(gl_search_active, 0);
     // Escape ends the search and changes nothing else.
     EXPECT_EQ(Line("\x12"
@@ -200,12 +179,6 @@ TEST_F(KeysTest, InterruptCharacterRaisesTheSignalAndReturnsEmpty) {
 TEST_F(KeysTest, BoundKeysAreNeverSignalCharacters) {
     keyboard_.tty.c_cc[VINTR] = 127;
     EXPECT_EQ(Line("ab\x7f\r"), "a\n");
-}
-
-TEST_F(KeysTest, NullPromptIsEmpty) {
-    keyboard_.keys = "a\r";
-    EXPECT_STREQ(gl_getline(nullptr), "a\n");
-    EXPECT_EQ(Visible(Screen()), "<cr>a<lf><cr>");
 }
 
 }  // namespace

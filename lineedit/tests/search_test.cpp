@@ -20,7 +20,10 @@ class SearchTest : public EditorTest {
     }
 };
 
-TEST_F(SearchTest, FindsNewestMatchThenOlderOnesFromTheKey) {
+// Ctrl-R, a text, Ctrl-R again (the found line becomes the anchor), a
+// longer text found further back, Backspace back to the anchor; then
+// Ctrl-R and Ctrl-S turn the search round.
+TEST_F(SearchTest, AnchorAndDirection) {
     srch_older(1);
     EXPECT_EQ(gl_search_active, 1);
     EXPECT_STREQ(srch_prompt, "? ");
@@ -35,18 +38,19 @@ TEST_F(SearchTest, FindsNewestMatchThenOlderOnesFromTheKey) {
     EXPECT_EQ(Buf(), "plan two");
     EXPECT_EQ(gl_pos, 2);
     EXPECT_EQ(srch_anchor, hist_cur);
-}
 
-TEST_F(SearchTest, BackspaceReturnsToTheAnchor) {
-    srch_older(1);
-    TypeSearch("an");
-    srch_older(1);  // "plan two" becomes the anchor
     TypeSearch("t");
     EXPECT_EQ(Buf(), "ant one");
     srch_type(-1);
     EXPECT_EQ(Buf(), "plan two");
     EXPECT_EQ(gl_pos, 2);
     EXPECT_STREQ(srch_text, "an");
+
+    srch_older(1);
+    EXPECT_EQ(Buf(), "ant one");
+    srch_newer(1);
+    EXPECT_EQ(Buf(), "plan two");
+    EXPECT_EQ(srch_dir_forward, 1);
 }
 
 TEST_F(SearchTest, NoMatchRunsToTheOldestEndWithTheBell) {
@@ -78,25 +82,6 @@ TEST_F(SearchTest, The78thCharacterIsDropped) {
     EXPECT_EQ(TakeScreen(), "\a");
     EXPECT_EQ(srch_len, 77);
     EXPECT_EQ(std::string(srch_prompt), std::string(77, 'q') + "? ");
-}
-
-TEST_F(SearchTest, HighBitBytesAreSearchText) {
-    gl_add_history("caf\xe9 au lait");
-    srch_older(1);
-    TypeSearch("\xe9");
-    EXPECT_EQ(srch_len, 1);
-    EXPECT_EQ(Buf(), "caf\xe9 au lait");
-    EXPECT_EQ(gl_pos, 3);
-}
-
-TEST_F(SearchTest, ForwardSearchAfterStepsBack) {
-    srch_older(1);
-    TypeSearch("an");
-    srch_older(1);
-    srch_older(1);  // "ant one"
-    srch_newer(1);
-    EXPECT_EQ(Buf(), "plan two");
-    EXPECT_EQ(srch_dir_forward, 1);
 }
 
 TEST_F(SearchTest, EndKeepsTheFoundLineUnderTheNormalPrompt) {
