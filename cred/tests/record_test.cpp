@@ -63,20 +63,6 @@ TEST(Strlcat, LeavesAFullOrUnboundedDestinationAlone) {
     EXPECT_EQ(0, memcmp(none, "kk", 2));
 }
 
-TEST(InitCredStruct, ClearsEveryFieldAndUnsetsIds) {
-    TraceCapture trace;
-    Cred c = FreshRecord();
-    EXPECT_EQ(trace.Text(), "InitCredStruct\n");
-    EXPECT_STREQ(c.username, "");
-    EXPECT_STREQ(c.passwd, "");
-    EXPECT_EQ(c.passwd[255], 0);
-    EXPECT_EQ(c.uid, -1);
-    for (int32_t g : c.gid) EXPECT_EQ(g, -1);
-    EXPECT_EQ(c.ngid, 0u);
-    EXPECT_STREQ(c.shell, "");
-    EXPECT_EQ(c.alg, 0);
-}
-
 TEST(CredToLine, WritesTheSevenFields) {
     TraceCapture quiet;
     EXPECT_EQ(Line(FreshRecord(), 512), "::4294967295:4294967295:::");

@@ -93,51 +93,35 @@ class CheckModeTest(unittest.TestCase):
 
     # ---- checks ---------------------------------------------------------------------
 
-    def test_md5_crypt_success(self):
-        enc, guess = received(MD5_PANCAKES, "pancakes")
-        expected = (HEAD + enc + MD5_VALID + guess
-                    + "Cred_md5_crypt = [%s]\n" % MD5_PANCAKES + MATCH)
-        self.assertResult(self.run_check(MD5_PANCAKES, "pancakes"), expected, 0)
-
-    def test_des_success_also_with_more_than_eight_right_characters(self):
-        for guess in ("letmein1", "letmein1extra"):
-            with self.subTest(guess=guess):
-                enc, got = received(DES_LETMEIN1, guess)
-                expected = (HEAD + enc + DES_VALID + got
-                            + "crypt = [%s]\n" % DES_LETMEIN1 + MATCH)
-                self.assertResult(self.run_check(DES_LETMEIN1, guess), expected, 0)
-
-    def test_short_wrong_guess_gets_no_retry(self):
-        enc, guess = received(MD5_PANCAKES, "wrong")
-        expected = (HEAD + enc + MD5_VALID + guess
-                    + "Cred_md5_crypt = [%s]\n" % MD5_WRONG + MISMATCH + NOT_AUTHENTICATED)
-        self.assertResult(self.run_check(MD5_PANCAKES, "wrong"), expected, 1)
-
-    def test_truncation_retry_succeeds_with_first_eight_characters(self):
-        enc, guess = received(MD5_PANCAKES, "pancakes1")
-        expected = (HEAD + enc + MD5_VALID + guess
-                    + "Cred_md5_crypt = [%s]\n" % MD5_PANCAKES1 + MISMATCH + RETRY
-                    + "Cred_md5_crypt = [%s]\n" % MD5_PANCAKES
-                    + "encrypted guess == encrypted answer\n"
-                    + "The full-length password (9 chars) was NOT authenticated, BUT using the\n"
-                      "first 8 characters of the password succeeds.\n")
-        self.assertResult(self.run_check(MD5_PANCAKES, "pancakes1"), expected, 1)
-
-    def test_truncation_retry_that_fails(self):
-        enc, guess = received(MD5_PANCAKES, "wrongwrong1")
-        expected = (HEAD + enc + MD5_VALID + guess
-                    + "Cred_md5_crypt = [%s]\n" % MD5_WRONGWRONG1 + MISMATCH + RETRY
-                    + "Cred_md5_crypt = [%s]\n" % MD5_WRONGWRO + MISMATCH + NOT_AUTHENTICATED)
-        self.assertResult(self.run_check(MD5_PANCAKES, "wrongwrong1"), expected, 1)
-
-    def test_invalid_encrypted_password_warning_runs_into_next_line(self):
-        bad = "abc!defghijkl"
-        enc, guess = received(bad, "pw")
-        expected = (HEAD + enc + "DES crypt password detected.\n"
-                    "Non base-64 character ('!', hex $21) detected in in DES crypt password.\n"
-                    "It appears that the encrypted password you entered is invalid!" + guess
-                    + "crypt = [*0]\n" + MISMATCH + NOT_AUTHENTICATED)
-        self.assertResult(self.run_check(bad, "pw"), expected, 1)
+    def test_checks_given_on_the_command_line(self):
+        md5 = "Cred_md5_crypt = [%s]\n"
+        truncated_works = ("The full-length password (9 chars) was NOT authenticated, BUT using the\n"
+                           "first 8 characters of the password succeeds.\n")
+        invalid = ("DES crypt password detected.\n"
+                   "Non base-64 character ('!', hex $21) detected in in DES crypt password.\n"
+                   "It appears that the encrypted password you entered is invalid!")
+        cases = [  # encrypted, guess, classifier's lines, outcome, status
+            (MD5_PANCAKES, "pancakes", MD5_VALID, md5 % MD5_PANCAKES + MATCH, 0),
+            (DES_LETMEIN1, "letmein1", DES_VALID, "crypt = [%s]\n" % DES_LETMEIN1 + MATCH, 0),
+            # DES uses 8 characters: the first check succeeds.
+            (DES_LETMEIN1, "letmein1extra", DES_VALID,
+             "crypt = [%s]\n" % DES_LETMEIN1 + MATCH, 0),
+            # 8 characters or fewer: no retry.
+            (MD5_PANCAKES, "wrong", MD5_VALID, md5 % MD5_WRONG + MISMATCH + NOT_AUTHENTICATED, 1),
+            (MD5_PANCAKES, "pancakes1", MD5_VALID,
+             md5 % MD5_PANCAKES1 + MISMATCH + RETRY + md5 % MD5_PANCAKES
+             + "encrypted guess == encrypted answer\n" + truncated_works, 1),
+            (MD5_PANCAKES, "wrongwrong1", MD5_VALID,
+             md5 % MD5_WRONGWRONG1 + MISMATCH + RETRY + md5 % MD5_WRONGWRO + MISMATCH
+             + NOT_AUTHENTICATED, 1),
+            # The warning has no line end: the next line runs on from it.
+            ("abc!defghijkl", "pw", invalid, "crypt = [*0]\n" + MISMATCH + NOT_AUTHENTICATED, 1),
+        ]
+        for encrypted, guess, classified, outcome, status in cases:
+            with self.subTest(encrypted=encrypted, guess=guess):
+                enc, got = received(encrypted, guess)
+                expected = HEAD + enc + classified + got + outcome
+                self.assertResult(self.run_check(encrypted, guess), expected, status)
 
     def test_encrypted_password_from_standard_input(self):
         for stdin in (MD5_PANCAKES.encode() + b"\n", MD5_PANCAKES.encode()):

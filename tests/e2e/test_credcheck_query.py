@@ -175,19 +175,21 @@ class QueryModeTest(unittest.TestCase):
                             + SUCCESS)
                 self.assertResult(self.query(name, password, user=user), expected, 0)
 
-    def test_wrong_short_password_gets_no_retry(self):
-        trace, passwd = lookup("ann")
-        expected = head() + trace + check("ann", "wrong", passwd, SHA512_WRONG) + NOT_AUTHENTICATED
-        self.assertResult(self.query("ann", "wrong"), expected, 1)
-
-    def test_truncation_retry(self):
-        trace, passwd = lookup("md5u")
-        expected = (head() + trace + check("md5u", "pancakes1", passwd, MD5_PANCAKES1)
-                    + "Checking to see if a truncated version of the password works...\n"
-                    + "Cred_md5_crypt = [%s]\n" % MD5_PANCAKES + MATCH
-                    + "The full-length password (9 chars) was NOT authenticated, BUT using the\n"
-                      "first 8 characters of the password succeeds.\n")
-        self.assertResult(self.query("md5u", "pancakes1"), expected, 1)
+    def test_wrong_passwords(self):
+        retry = ("Checking to see if a truncated version of the password works...\n"
+                 + "Cred_md5_crypt = [%s]\n" % MD5_PANCAKES + MATCH
+                 + "The full-length password (9 chars) was NOT authenticated, BUT using the\n"
+                   "first 8 characters of the password succeeds.\n")
+        cases = [  # user, password, what it encrypts to, outcome
+            ("ann", "wrong", SHA512_WRONG, NOT_AUTHENTICATED),   # 8 or fewer: no retry
+            ("md5u", "pancakes1", MD5_PANCAKES1, retry),
+            ("des", "", DES_EMPTY, NOT_AUTHENTICATED),           # given empty: not asked for
+        ]
+        for name, password, crypted, outcome in cases:
+            with self.subTest(user=name, password=password):
+                trace, passwd = lookup(name)
+                expected = head() + trace + check(name, password, passwd, crypted) + outcome
+                self.assertResult(self.query(name, password), expected, 1)
 
     def test_shadow_user_as_nobody_cannot_read_the_password(self):
         trace, passwd = lookup("ann", nobody=True)
@@ -231,11 +233,6 @@ class QueryModeTest(unittest.TestCase):
                 expected = (head() + "\nUsername to query [root]: " + trace
                             + check(name, args[1], passwd, passwd) + SUCCESS)
                 self.assertResult(self.query(*args, stdin=stdin), expected, 0)
-
-    def test_empty_password_argument_is_checked_not_asked_for(self):
-        trace, passwd = lookup("des")
-        expected = head() + trace + check("des", "", passwd, DES_EMPTY) + NOT_AUTHENTICATED
-        self.assertResult(self.query("des", ""), expected, 1)
 
     def test_group_list_method_arguments(self):
         cases = [  # arguments after the user name, run as, method in effect
