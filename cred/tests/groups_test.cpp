@@ -112,7 +112,7 @@ TEST(GetUserGroups, RejectsZeroCapacityWithoutTrace) {
     EXPECT_EQ(GetUserGroups(gids, 0, "ann"), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(gids[0], 5);
-    EXPECT_EQ(trace.Text(), "");
+    EXPECT_EQ(trace.Take(), "");
 }
 
 TEST(GetUserGroups, InvalidMethodFails) {
@@ -125,7 +125,7 @@ TEST(GetUserGroups, InvalidMethodFails) {
     CredGroupListMethod = saved;
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(gids[0], -1);
-    EXPECT_EQ(trace.Text(), "GetUserGroups maxg=2 u=ann method=3 (invalid!)\n");
+    EXPECT_EQ(trace.Take(), "GetUserGroups maxg=2 u=ann method=3 (invalid!)\n");
 }
 
 }  // namespace

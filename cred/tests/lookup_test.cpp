@@ -31,7 +31,7 @@ TEST(PwdToCred, MissingFieldsBecomeEmptyText) {
     memset(c.gecos, 'g', sizeof c.gecos - 1);
     struct passwd e = Entry(nullptr, nullptr, nullptr, nullptr, nullptr);
     PwdToCred(&e, &c, 0, 0);
-    EXPECT_EQ(trace.Text(),
+    EXPECT_EQ(trace.Take(),
               "InitCredStruct\n"
               "PwdToCred: pw->u= wantC=0 wantSupp=0\n"
               "\tPp->username = []\n"

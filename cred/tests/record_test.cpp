@@ -156,7 +156,7 @@ class PolicyFile : public testing::Test {
         fclose(fp);
         TraceCapture trace;
         ReadCryptPolicy(path_.c_str());
-        return trace.Text();
+        return trace.Take();
     }
     std::string Opened() const { return "Opened " + path_ + ":\n"; }
 

@@ -1,4 +1,6 @@
-// Test helper: send the Cred trace into a string for one scope.
+// Test helper: send the Cred trace into a string while the capture lives.
+// The library is initialised first, so its announcement goes to standard
+// error and is not part of the captured text.
 #ifndef CRED_TESTS_TRACE_CAPTURE_H
 #define CRED_TESTS_TRACE_CAPTURE_H
 
@@ -13,29 +15,35 @@ class TraceCapture {
     TraceCapture() {
         EnsureCredInit();
         saved_ = CredDebugStream;
-        CredDebugStream = open_memstream(&data_, &size_);
+        Open();
     }
     ~TraceCapture() {
-        Close();
-        free(data_);
+        std::fclose(stream_);
+        std::free(data_);
+        CredDebugStream = saved_;
     }
     TraceCapture(const TraceCapture &) = delete;
     TraceCapture &operator=(const TraceCapture &) = delete;
 
-    // Everything traced so far; ends the capture.
-    std::string Text() {
-        Close();
-        return std::string(data_, size_);
+    // Everything traced since the capture began or since the last Take;
+    // the capture goes on afresh.
+    std::string Take() {
+        std::fclose(stream_);
+        std::string text(data_, size_);
+        std::free(data_);
+        Open();
+        return text;
     }
 
   private:
-    void Close() {
-        if (CredDebugStream != saved_) {
-            fclose(CredDebugStream);
-            CredDebugStream = saved_;
-        }
+    void Open() {
+        data_ = nullptr;
+        size_ = 0;
+        stream_ = open_memstream(&data_, &size_);
+        CredDebugStream = stream_;
     }
     FILE *saved_ = nullptr;
+    FILE *stream_ = nullptr;
     char *data_ = nullptr;
     size_t size_ = 0;
 };

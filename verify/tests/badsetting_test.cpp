@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "trace_capture.h"
+#include "cred/tests/trace_capture.h"
 #include "verify/verify.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "trace_capture.h"
+#include "cred/tests/trace_capture.h"
 #include "verify/verify.h"
 
 // This binary's crypt(): libcrypt's own unless a test has canned an answer,

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "trace_capture.h"
+#include "cred/tests/trace_capture.h"
 #include "verify/verify.h"
 
 namespace {
