@@ -197,15 +197,19 @@ char *hist_newer(void) noexcept {
     return line;
 }
 
-// Writes the lines oldest first, one per line; the two slots at and after
-// the browsing position are left out, so a full ring writes 98 lines.
+// Writes the lines oldest first, one per line.  The blank slot at the end
+// of the ring and the one after it (the oldest line of a full ring) are
+// left out, so a full ring writes its newest 98 lines.
 void gl_write_history(const char *path) noexcept {
     if (path == nullptr) return;
     ensure_setup();
     File file{open_for_writing(path)};
     if (!file.f) return;
+    // Counted from the end of the ring, not from the browsing position: a
+    // user who browsed before the program saved would otherwise lose the
+    // lines at and after that position and get the rest out of order.
     for (int k = 2; k < HIST_SLOTS; ++k) {
-        const char *line = hist_ring[(hist_cur + k) % HIST_SLOTS];
+        const char *line = hist_ring[(hist_end + k) % HIST_SLOTS];
         if (line != nullptr && line[0] != '\0') std::fprintf(file.f, "%s\n", line);
     }
 }

@@ -137,6 +137,15 @@ TEST_F(HistoryTest, FullRingWritesItsNewest98OldestFirstAndReadsBack) {
     EXPECT_EQ(ReadFile(Path("again")), expected);
 }
 
+TEST_F(HistoryTest, BrowsingBeforeWritingLosesNoLine) {
+    for (const char *line : {"one", "two", "three"}) gl_add_history(line);
+    bool bell = false;
+    EXPECT_EQ(Older(&bell), "three");
+    EXPECT_EQ(Older(&bell), "two");
+    gl_write_history(Path("browsed").c_str());
+    EXPECT_EQ(ReadFile(Path("browsed")), "one\ntwo\nthree\n");
+}
+
 TEST_F(HistoryTest, LongFileLinesBecomePiecesOf253) {
     std::string line(600, 'x');
     line[0] = 'a';
