@@ -23,6 +23,7 @@ import tempfile
 import termios
 import time
 import fcntl
+import unittest
 
 BUILD = os.environ.get("CREDCHECK_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE = os.environ.get("CREDCHECK_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -57,6 +58,19 @@ def can_use_namespaces():
     if os.geteuid() != 0 or shutil.which("unshare") is None:
         return False
     return subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0
+
+
+class WorldProgramTest(unittest.TestCase):
+    """Base of tests that run one built program (class attribute PROGRAM)
+    in fixture worlds; skipped where mount namespaces cannot be made."""
+
+    PROGRAM = None
+
+    @classmethod
+    def setUpClass(cls):
+        if not can_use_namespaces():
+            raise unittest.SkipTest("fixture worlds need root and mount namespaces")
+        cls.program = program(cls.PROGRAM)
 
 
 FILES_ONLY_NSSWITCH = (

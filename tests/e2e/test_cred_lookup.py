@@ -34,14 +34,10 @@ GROUP = (
 STARTUP = "Cred Library initialized.\n"
 
 
-class CredWorld(unittest.TestCase):
+class CredWorld(harness.WorldProgramTest):
     """Runs cred_lookup in a world and checks start-up and status."""
 
-    @classmethod
-    def setUpClass(cls):
-        if not harness.can_use_namespaces():
-            raise unittest.SkipTest("fixture worlds need root and mount namespaces")
-        cls.program = harness.program("cred_lookup")
+    PROGRAM = "cred_lookup"
 
     def world(self, **files):
         w = harness.World(**files)

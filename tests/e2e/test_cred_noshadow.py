@@ -13,12 +13,8 @@ import harness  # noqa: E402
 HASH = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/"
 
 
-class ShadowStandIn(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        if not harness.can_use_namespaces():
-            raise unittest.SkipTest("fixture worlds need root and mount namespaces")
-        cls.program = harness.program("cred_lookup_noshadow")
+class ShadowStandIn(harness.WorldProgramTest):
+    PROGRAM = "cred_lookup_noshadow"
 
     def test_lookup_and_direct_calls(self):
         files = {

@@ -26,12 +26,8 @@ def convert(name, pw, uid, gid, home, shell, verdict, fallback=""):
             + "\tPp->homedir = [%s]\n\tPp->shell = [%s]\n" % (home, shell))
 
 
-class Probe(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        if not harness.can_use_namespaces():
-            raise unittest.SkipTest("fixture worlds need root and mount namespaces")
-        cls.program = harness.program("cred_lookup")
+class Probe(harness.WorldProgramTest):
+    PROGRAM = "cred_lookup"
 
     def test_walk_ends_at_the_first_valid_entry_in_every_call_form(self):
         passwd = ("root:*:0:0::/root:/bin/sh\n"
