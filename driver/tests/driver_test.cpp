@@ -1,8 +1,7 @@
 // The driver reads its numbers (the time limit, the group-list method) the
 // way atoi() reads them, without atoi's undefined overflow.
-#include <gtest/gtest.h>
-
 #include <crypt.h>
+#include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
