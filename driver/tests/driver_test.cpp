@@ -1,5 +1,6 @@
-// The driver reads its numbers (the time limit, the group-list method) the
-// way atoi() reads them, without atoi's undefined overflow.
+// Unit tests of the driver: its numbers (the time limit, the group-list
+// method) are read the way atoi() reads them, without atoi's undefined
+// overflow; and the built-in known-answer pair is right.
 #include <crypt.h>
 #include <gtest/gtest.h>
 
