@@ -547,11 +547,15 @@ int gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) noexcept
     if (buf == nullptr || loc == nullptr || *loc < 0 || bufSize == 0) return -1;
     int at = *loc;
     int spaces = 8 - (at + promptWidth) % 8;
-    auto size = static_cast<long>(bufSize);
-    for (long i = static_cast<long>(strnlen(buf, bufSize - 1)); i >= at; --i)
-        if (i + spaces < size) buf[i + spaces] = buf[i];
-    for (int k = 0; k < spaces; ++k)
-        if (at + k < size) buf[at + k] = ' ';
+    const size_t len = strnlen(buf, bufSize - 1);
+    // Spaces that would push typed text off the end of the buffer are
+    // refused, so that nothing the user typed is lost.
+    if (len + static_cast<size_t>(spaces) > bufSize - 1 || static_cast<size_t>(at) > len) {
+        gl_beep();
+        return -1;
+    }
+    std::memmove(buf + at + spaces, buf + at, len - static_cast<size_t>(at) + 1);
+    std::memset(buf + at, ' ', static_cast<size_t>(spaces));
     *loc = at + spaces;
     return at;
 }

@@ -143,10 +143,12 @@ TEST_F(KeysTest, TabWithoutCompleterInsertsSpacesToTheNextStop) {
     EXPECT_EQ(gl_tab_spaces(buf, 0, &loc, sizeof buf), 1);
     EXPECT_STREQ(buf, "a       b");
     EXPECT_EQ(loc, 8);
-    char tight[4] = "abc";
-    loc = 0;
-    gl_tab_spaces(tight, 0, &loc, sizeof tight);  // writes nothing past the end
-    EXPECT_EQ(std::string(tight, 4), "    ");
+    // Spaces that do not fit are refused with the bell: no typed text is lost.
+    char tight[8] = "abc";
+    loc = 1;
+    EXPECT_EQ(gl_tab_spaces(tight, 0, &loc, sizeof tight), -1);
+    EXPECT_EQ(std::string(tight, 4), std::string("abc\0", 4));
+    EXPECT_EQ(loc, 1);
 }
 
 TEST_F(KeysTest, TabHandlerHook) {
