@@ -14,10 +14,6 @@ namespace {
 // Traditional DES crypt uses only this many characters of a password.
 constexpr std::size_t kDesKeyLength = 8;
 
-bool HasArgument(int argc, char **argv, int index) {
-    return argc > index && argv[index][0] != '\0';
-}
-
 void GetEncryptedPassword(int argc, char **argv, char *encrypted) {
     if (HasArgument(argc, argv, 2)) {
         CopyArgument(encrypted, argv[2]);

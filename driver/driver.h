@@ -29,6 +29,8 @@ void PrintBanner(Mode mode);
 void WarnIfNotSuperuser(Mode mode);
 // Clear buf (kInputSize bytes) and copy arg into it, cut to 127 characters.
 void CopyArgument(char *buf, const char *arg);
+// Whether the command line has argument index and it is not empty.
+bool HasArgument(int argc, char **argv, int index);
 // Clear buf (kInputSize bytes) and read one line of standard input into it
 // without its newline.  Returns the length read (0 at end of input).
 std::size_t ReadLine(char *buf);

@@ -40,7 +40,7 @@ void EchoPolicy() {
 // The user name from the command line, or asked for (default root).  With
 // a name given, "-g METHOD" after the password sets the group-list method.
 void GetUserName(int argc, char **argv, char *user) {
-    if (argc == 2 || argv[2][0] == '\0') {
+    if (!HasArgument(argc, argv, 2)) {
         std::fputs("\nUsername to query [root]: ", Report());
         if (ReadLine(user) == 0) CopyArgument(user, "root");
         return;
@@ -146,7 +146,7 @@ void RunQueryMode(int argc, char **argv) {
 }
 
 void RunProbeMode(int argc, char **argv) {
-    int limit = argc > 2 && argv[2][0] != '\0' ? ParseNumber(argv[2]) : 0;
+    int limit = HasArgument(argc, argv, 2) ? ParseNumber(argv[2]) : 0;
     if (limit < 0) limit = 0;
     unsigned n = 0;
     unsigned tx = 0;

@@ -53,6 +53,10 @@ void WarnIfNotSuperuser(Mode mode) {
     }
 }
 
+bool HasArgument(int argc, char **argv, int index) {
+    return argc > index && argv[index][0] != '\0';
+}
+
 void CopyArgument(char *buf, const char *arg) {
     std::memset(buf, 0, kInputSize);
     std::strncpy(buf, arg, kInputSize - 1);

@@ -66,10 +66,6 @@ bool grow_matches(int count, int capacity) {
     return true;
 }
 
-bool is_dot_or_dotdot(const char *m) {
-    return std::strcmp(m, ".") == 0 || std::strcmp(m, "..") == 0;
-}
-
 // Asks the completer for every match of word.  Returns the number kept,
 // or -1 when memory ran out (the list is then released).
 int gather_matches(const char *word) {
@@ -87,7 +83,7 @@ int gather_matches(const char *word) {
         }
         char *m = gl_completer(word, i);
         if (m == nullptr) break;
-        if (is_dot_or_dotdot(m))
+        if (gl_is_dot_entry(m))
             std::free(m);
         else
             gl_matches[count++] = m;
@@ -344,6 +340,10 @@ int gl_match_cmp(const void *a, const void *b) GL_NOEXCEPT {
 
 int gl_isalnum(int c) GL_NOEXCEPT {
     return c >= 0 && c <= 255 && std::isalnum(c);
+}
+
+int gl_is_dot_entry(const char *name) GL_NOEXCEPT {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
 void gl_set_completer(gl_completion_fn fn) GL_NOEXCEPT {

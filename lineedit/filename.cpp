@@ -81,10 +81,6 @@ void finish_single_match() {
     if (lstat(gl_matches[0], &st) == 0 && S_ISDIR(st.st_mode)) gl_completion_suffix = '/';
 }
 
-bool is_dot_or_dotdot(const char *name) {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
 // The directory part of word as typed, then name.
 char *make_match(const char *word, const char *name) {
     size_t dl = static_cast<size_t>(fc_dir_len), nl = std::strlen(name);
@@ -103,7 +99,7 @@ char *gl_filename_completer(const char *word, int index) GL_NOEXCEPT {
     if (fc_dir == nullptr) return nullptr;
     const char *name_part = word + fc_dir_len;
     while (struct dirent *e = readdir(fc_dir)) {
-        if (is_dot_or_dotdot(e->d_name)) continue;
+        if (gl_is_dot_entry(e->d_name)) continue;
         if (fc_name_len == 0 || std::strncmp(e->d_name, name_part, fc_name_len) == 0)
             return make_match(word, e->d_name);
     }

@@ -117,6 +117,8 @@ int gl_complete_word(char *buf, int *loc, size_t size, int list) GL_NOEXCEPT;
 void gl_list_matches(int n) GL_NOEXCEPT;
 int gl_match_cmp(const void *a, const void *b) GL_NOEXCEPT;
 int gl_isalnum(int c) GL_NOEXCEPT;
+/* A directory entry or match that is exactly "." or "..". */
+int gl_is_dot_entry(const char *name) GL_NOEXCEPT;
 
 extern DIR *fc_dir;
 extern int fc_dir_len;
