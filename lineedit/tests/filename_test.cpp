@@ -17,9 +17,8 @@ class FilenameTest : public editor_test::EditorTest {
   protected:
     void SetUp() override {
         EditorTest::SetUp();
-        char tmpl[] = "/tmp/fc-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
+        ASSERT_TRUE(dir_.ok());
+        root_ = dir_.root();
         for (const char *name : {"apple", "apricot", ".hidden", "uniquefile"}) Touch(name);
         ASSERT_EQ(mkdir(Path("sub").c_str(), 0755), 0);
         Touch("sub/one");
@@ -41,11 +40,9 @@ class FilenameTest : public editor_test::EditorTest {
         EXPECT_EQ(fc_dir, nullptr);
         EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
         gl_set_home_directory("/nonexistent-home");
-        std::string cmd = "rm -rf '" + root_ + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
         EditorTest::TearDown();
     }
-    std::string Path(const std::string &name) const { return root_ + "/" + name; }
+    std::string Path(const std::string &name) const { return dir_.Path(name); }
     void Touch(const std::string &name) { std::ofstream(Path(name)) << "x"; }
 
     // Every match of word, as the completion driver would ask for them.
@@ -68,6 +65,7 @@ class FilenameTest : public editor_test::EditorTest {
         return std::string(buf).insert(static_cast<size_t>(loc), "|");
     }
 
+    editor_test::ScratchDir dir_;
     std::string root_, old_cwd_;
 };
 

@@ -18,15 +18,9 @@ class HistoryTest : public EditorTest {
   protected:
     void SetUp() override {
         EditorTest::SetUp();
-        char dir[] = "/tmp/history-test-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
+        ASSERT_TRUE(dir_.ok());
     }
-    void TearDown() override {
-        std::system(("rm -rf " + dir_).c_str());
-        EditorTest::TearDown();
-    }
-    std::string Path(const char *name) const { return dir_ + "/" + name; }
+    std::string Path(const char *name) const { return dir_.Path(name); }
 
     // hist_older or hist_newer, with whether the bell rang.
     std::string Step(char *(*step)(), bool *bell) {
@@ -38,7 +32,7 @@ class HistoryTest : public EditorTest {
     std::string Older(bool *bell) { return Step(hist_older, bell); }
     std::string Newer(bool *bell) { return Step(hist_newer, bell); }
 
-    std::string dir_;
+    editor_test::ScratchDir dir_;
 };
 
 std::string ReadFile(const std::string &path) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "lineedit/internal.h"
@@ -73,6 +74,28 @@ inline std::string Visible(const std::string &bytes) {
     return out;
 }
 
+// A new folder under /tmp for one test, removed with everything in it.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        char tmpl[] = "/tmp/lineedit-test-XXXXXX";
+        if (mkdtemp(tmpl) != nullptr) root_ = tmpl;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+    }
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    bool ok() const { return !root_.empty(); }
+    const std::string &root() const { return root_; }
+    std::string Path(const std::string &name) const { return root_ + "/" + name; }
+
+  private:
+    std::string root_;
+};
+
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,12 +105,8 @@ class EditorTest : public ::testing::Test {
         keyboard_.tty.c_cc[VINTR] = 3;
         keyboard_.tty.c_cc[VQUIT] = 28;
         keyboard_.tty.c_cc[VSUSP] = 26;
-        gl_io.read = fake_read;
-        gl_io.write = fake_write;
-        gl_io.isatty = fake_isatty;
-        gl_io.tcgetattr = fake_tcgetattr;
-        gl_io.tcsetattr = fake_tcsetattr;
-        gl_io.select = fake_select;
+        gl_io = {fake_read,      fake_write,  fake_isatty,   fake_tcgetattr,
+                 fake_tcsetattr, fake_select, saved_io_.exit};
         gl_init_state = 0;  // no first-time look at COLUMNS and ROWS
         gl_termw = 80;
         gl_scroll = 27;

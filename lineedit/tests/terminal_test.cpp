@@ -105,12 +105,8 @@ class TerminalTest : public ::testing::Test {
         saved_io_ = gl_io;
         fake = &term_;
         term_.current = cooked();
-        gl_io.read = fake_read;
-        gl_io.write = fake_write;
-        gl_io.isatty = fake_isatty;
-        gl_io.tcgetattr = fake_tcgetattr;
-        gl_io.tcsetattr = fake_tcsetattr;
-        gl_io.select = fake_select;
+        gl_io = {fake_read,      fake_write,  fake_isatty,   fake_tcgetattr,
+                 fake_tcsetattr, fake_select, saved_io_.exit};
         unsetenv("COLUMNS");
         unsetenv("ROWS");
         FreshProcess();
