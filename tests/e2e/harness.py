@@ -46,11 +46,9 @@ def build_preload(source, name, libs=()):
     """Compiles C source into a shared library in a new scratch folder; returns
     (folder, library). The caller removes the folder."""
     folder = scratch(name)
-    path = os.path.join(folder, name + ".c")
-    with open(path, "w") as f:
-        f.write(source)
     library = os.path.join(folder, name + ".so")
-    subprocess.run(["cc", "-shared", "-fPIC", "-o", library, path] + list(libs), check=True)
+    subprocess.run(["cc", "-shared", "-fPIC", "-o", library, "-x", "c", "-"] + list(libs), input=source.encode(),
+                   check=True)
     return folder, library
 
 
@@ -96,7 +94,6 @@ class World:
         with open(path, "wb") as f:
             f.write(text.encode() if isinstance(text, str) else text)
         os.chmod(path, mode)
-        return path
 
     def close(self):
         shutil.rmtree(self.dir, ignore_errors=True)
