@@ -331,13 +331,14 @@ void DecodeHash(std::string_view hash, CredHashInfo *info) {
     info->valid = info->problem == nullptr;
 }
 
-// Whether the host's crypt computes with hash as its setting; a failure
-// token (starting with '*') or null is no support.
+// Whether the host's crypt computes with hash as its setting: a failure
+// token (starting with '*') or null is no support, and so is an answer of
+// another length (a crypt without bigcrypt answers its hashes with DES).
 bool CryptSupports(const char *hash) {
     std::unique_ptr<crypt_data> data(new (std::nothrow) crypt_data);
     if (!data) return false;
     const char *out = crypt_r("", hash, data.get());
-    bool ok = out != nullptr && out[0] != '*';
+    bool ok = out != nullptr && out[0] != '*' && std::strlen(out) == std::strlen(hash);
     explicit_bzero(data.get(), sizeof *data);
     return ok;
 }

@@ -83,9 +83,11 @@ FILES_ONLY_NSSWITCH = (
 
 class World:
     """A made-up host: passwd, shadow and group files, a files-only
-    nsswitch.conf and an /etc/security folder (policy.conf optional)."""
+    nsswitch.conf and an /etc/security folder (policy.conf optional);
+    optionally /etc/shells (text) and /etc/pam.d (service name -> text)."""
 
-    def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH):
+    def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
+                 shells=None, pamd=None):
         self.dir = tempfile.mkdtemp(prefix="credcheck-world-")
         os.chmod(self.dir, 0o755)
         self.security = os.path.join(self.dir, "security")
@@ -97,6 +99,15 @@ class World:
         self.write("nsswitch.conf", nsswitch, 0o644)
         if policy is not None:
             self.write(os.path.join("security", "policy.conf"), policy, 0o644)
+        self.extra_binds = []
+        if shells is not None:
+            self.write("shells", shells, 0o644)
+            self.extra_binds.append(("shells", "/etc/shells"))
+        if pamd is not None:
+            os.mkdir(os.path.join(self.dir, "pam.d"), 0o755)
+            for service, text in pamd.items():
+                self.write(os.path.join("pam.d", service), text, 0o644)
+            self.extra_binds.append(("pam.d", "/etc/pam.d"))
 
     def write(self, name, text, mode):
         path = os.path.join(self.dir, name)
@@ -124,7 +135,7 @@ class World:
             ("group", "/etc/group"),
             ("nsswitch.conf", "/etc/nsswitch.conf"),
             ("security", "/etc/security"),
-        ]
+        ] + self.extra_binds
         script = []
         for src, dst in binds:
             script.append('mount --bind "%s" "%s" || exit 97' % (os.path.join(self.dir, src), dst))
