@@ -210,9 +210,13 @@ extern "C" CredVerdict CredAnalyzeAccount(const char *user, const char *password
             err = getspnam_r(user, &spEntry, spBuffer.data.get(), spBuffer.size, &sp);
         }
         shadowErrno = sp != nullptr ? 0 : (err != 0 ? err : errno);
-        if (sp != nullptr) NameSource(kNsswitch, "shadow", user, shadowSource, sizeof shadowSource);
+        // A later source's "not found" hides an earlier refusal from the C
+        // library's answer; the walk sees each source's own.
+        bool denied = NameSource(kNsswitch, "shadow", user, shadowSource, sizeof shadowSource);
+        if (sp == nullptr && denied) shadowErrno = EACCES;
         if (sp != nullptr && shadowSource[0] == '\0')
             Copy(shadowSource, sizeof shadowSource, "unknown");
+        if (sp == nullptr) shadowSource[0] = '\0';
     }
     CredAnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, password, pamService, -1,
                      out);

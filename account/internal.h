@@ -35,7 +35,8 @@ void DecodeHash(std::string_view hash, CredHashInfo *info);
 
 // Name the first source of database ("passwd" or "shadow") in nsswitch
 // (a file path) that has user, into out (size bytes): "" when none.
-void NameSource(const char *nsswitch, const char *database, const char *user, char *out,
+// Returns whether a source asked on the way refused this process access.
+bool NameSource(const char *nsswitch, const char *database, const char *user, char *out,
                 std::size_t size);
 
 // ---- aging.cpp: the account state -----------------------------------------

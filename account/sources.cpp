@@ -5,6 +5,7 @@
 #include <nss.h>
 #include <pwd.h>
 #include <shadow.h>
+#include <string.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -104,16 +105,19 @@ std::vector<Source> ReadSources(const char *path, std::string_view database) {
 
 // One module lookup of user with a growing buffer; the entry is not kept.
 template <typename Entry>
-nss_status AskModule(void *function, const char *user) {
+nss_status AskModule(void *function, const char *user, int *err) {
     using Lookup = nss_status (*)(const char *, Entry *, char *, std::size_t, int *);
     auto lookup = reinterpret_cast<Lookup>(function);
     for (std::size_t size = 1024; size <= (1u << 20); size *= 4) {
         std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
         if (!buffer) return NSS_STATUS_UNAVAIL;
         Entry entry;
-        int err = 0;
-        nss_status status = lookup(user, &entry, buffer.get(), size, &err);
-        if (!(status == NSS_STATUS_TRYAGAIN && err == ERANGE)) return status;
+        *err = 0;
+        errno = 0;
+        nss_status status = lookup(user, &entry, buffer.get(), size, err);
+        if (status == NSS_STATUS_UNAVAIL && *err == 0) *err = errno;  // the files module's way
+        explicit_bzero(buffer.get(), size);  // a shadow entry holds the hash
+        if (!(status == NSS_STATUS_TRYAGAIN && *err == ERANGE)) return status;
     }
     return NSS_STATUS_UNAVAIL;
 }
@@ -130,26 +134,30 @@ void *FindLookup(const std::string &source, std::string_view database) {
 
 }  // namespace
 
-void NameSource(const char *nsswitch, const char *database, const char *user, char *out,
+bool NameSource(const char *nsswitch, const char *database, const char *user, char *out,
                 std::size_t size) {
     out[0] = '\0';
+    bool denied = false;
     try {
         for (const Source &source : ReadSources(nsswitch, database)) {
             void *function = FindLookup(source.name, database);
             nss_status status = NSS_STATUS_UNAVAIL;
+            int err = 0;
             if (function != nullptr)
                 status = std::string_view(database) == "passwd"
-                             ? AskModule<struct passwd>(function, user)
-                             : AskModule<struct spwd>(function, user);
+                             ? AskModule<struct passwd>(function, user, &err)
+                             : AskModule<struct spwd>(function, user, &err);
+            denied |= status == NSS_STATUS_UNAVAIL && (err == EACCES || err == EPERM);
             if (status == NSS_STATUS_SUCCESS) {
                 std::snprintf(out, size, "%s", source.name.c_str());
-                return;
+                return denied;
             }
-            if (source.returnOn & (1u << StatusIndex(status))) return;
+            if (source.returnOn & (1u << StatusIndex(status))) return denied;
         }
     } catch (...) {
         out[0] = '\0';  // no memory for the walk: no source named
     }
+    return denied;
 }
 
 }  // namespace credaccount

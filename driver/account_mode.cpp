@@ -57,12 +57,13 @@ Options ParseOptions(int argc, char **argv) {
 }
 
 // One line of standard input, whatever its length, without its newline;
-// every buffer it outgrows is cleared before release.  Null: no memory.
+// read a byte at a time past the stdio buffer, which would keep a copy,
+// and every buffer it outgrows is cleared before release.  Null: no memory.
 char *ReadWholeLine(std::size_t *size) {
     std::size_t capacity = 256, length = 0;
     char *line = static_cast<char *>(std::calloc(capacity, 1));
-    int c;
-    while (line != nullptr && (c = std::getchar()) != EOF && c != '\n') {
+    char c = 0;
+    while (line != nullptr && read(STDIN_FILENO, &c, 1) == 1 && c != '\n') {
         if (length + 1 == capacity) {
             char *bigger = static_cast<char *>(std::calloc(capacity * 2, 1));
             if (bigger != nullptr) std::memcpy(bigger, line, length);
@@ -71,8 +72,9 @@ char *ReadWholeLine(std::size_t *size) {
             line = bigger;
             capacity *= 2;
         }
-        if (line != nullptr) line[length++] = static_cast<char>(c);
+        if (line != nullptr) line[length++] = c;
     }
+    explicit_bzero(&c, sizeof c);
     *size = capacity;
     return line;
 }

@@ -90,7 +90,8 @@ PAMD = {
 NSS = "passwd: files credtest\nshadow: files credtest\ngroup: files\n"
 
 UNREADABLE = "unreadable"  # what uid 65534 gets for every shadowed user
-# (user, arguments after the user, stdin, verdict as root, as 65534, {JSON path: value}, text lines)
+# (user, arguments after the user, stdin, verdict as root, as 65534 (None: not run),
+#  {JSON path: value}, text lines)
 CASES = [
     ("alice", ["secret"], b"", "ok", UNREADABLE,
      {"source.passwd": "files", "source.shadow": "files", "hash.from": "shadow",
@@ -149,7 +150,7 @@ STATES = {  # aging user -> (expired, password_expired, must_change, inactive)
 for user, flags in STATES.items():
     keys = dict(zip(["account.expired", "account.password_expired", "account.must_change",
                      "account.inactive"], map(bool, flags)))
-    CASES.append((user, ["secret"], b"", "expired" if any(flags) else "ok", UNREADABLE, keys, []))
+    CASES.append((user, ["secret"], b"", "expired" if any(flags) else "ok", None, keys, []))
 # The C library refuses a shadow line with a negative last change: no entry.
 CASES.append(("neg-change", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []))
 STRENGTH = {0: "ok", 1: "invalid", 2: "disabled", 3: "legacy", 4: "legacy"}
@@ -160,8 +161,8 @@ for i, (_, method, params) in enumerate(METHODS):
     keys = {"hash.method": method, "hash.valid": True, "hash.supported": True,
             "hash.strength": STRENGTH[checksalt(made.encode())]}
     keys.update({} if params is None else {"hash.params": params})
-    CASES.append(("m%d" % i, ["pw"], b"", "ok", UNREADABLE, keys, []))
-    CASES.append(("m%d" % i, ["pX"], b"", "wrong-password", UNREADABLE, {}, []))
+    CASES.append(("m%d" % i, ["pw"], b"", "ok", None, keys, []))
+    CASES.append(("m%d" % i, ["pX"], b"", "wrong-password", None, {}, []))
 
 
 def lookup(obj, path):
@@ -196,7 +197,7 @@ class AccountReportTest(harness.WorldProgramTest):
         codes = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6,
                  "invalid-hash": 7, "expired": 8, "wrong-password": 9, "pam-denied": 10}
         for user, args, stdin, root, nobody, keys, lines in CASES:
-            for as_user, verdict in ((None, root), (harness.NOBODY, nobody)):
+            for as_user, verdict in ((None, root), (harness.NOBODY, nobody))[:1 if nobody is None else 2]:
                 with self.subTest(user=user[:20], args=args[:1], as_user=as_user):
                     r = self.run_report(user, args, stdin, as_user)
                     self.assertEqual((r.status, r.err), (codes[verdict], ""), r)
@@ -205,6 +206,8 @@ class AccountReportTest(harness.WorldProgramTest):
                     self.assertNotIn(SECRET, r.out)
                     for path, value in keys.items() if as_user is None else ():
                         self.assertEqual(lookup(report, path), value, path)
+                    if as_user is not None and verdict == UNREADABLE:  # even behind a second source
+                        self.assertEqual(report["hash"]["unreadable"], "permission")
             if lines:
                 text = self.run_report(user, args, stdin, json_mode=False).out
                 for line in lines:
