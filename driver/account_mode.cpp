@@ -79,13 +79,32 @@ char *ReadWholeLine(std::size_t *size) {
     return line;
 }
 
+// Masked entry at the terminal on standard input.  The editor talks to
+// standard output; when that is not the terminal (the report goes to a
+// pipe or a file), the terminal stands in for it during the entry.
+const char *ReadMasked(char *buf, int size) {
+    int saved = -1;
+    if (!isatty(STDOUT_FILENO)) {
+        std::fflush(stdout);
+        saved = dup(STDOUT_FILENO);
+        if (saved >= 0) dup2(STDIN_FILENO, STDOUT_FILENO);
+    }
+    gl_getpass("Password: ", buf, size);
+    if (saved >= 0) {
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+    return buf;
+}
+
 // The password: masked entry at a terminal, else one line of input.  The
 // buffer is cleared when the process ends.
 const char *ReadPassword() {
     static char masked[kMaskedSize];
     if (isatty(STDIN_FILENO)) {
         WipeAtExit(masked, sizeof masked);
-        return gl_getpass("Password: ", masked, static_cast<int>(sizeof masked));
+        return ReadMasked(masked, static_cast<int>(sizeof masked));
     }
     std::size_t size = 0;
     char *line = ReadWholeLine(&size);

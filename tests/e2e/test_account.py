@@ -230,11 +230,15 @@ class AccountReportTest(harness.WorldProgramTest):
                                 self.assertIn("pamtester: %s\n" % pam[step]["text"], t.err)
 
     def test_password_at_a_terminal(self):
-        for password, verdict in (("secret", b"ok (exit 0)"), ("nope", b"wrong-password (exit 9)")):
-            r = self.world.pty([self.program, "-a", "alice", "-"],
-                               [("expect", b"Password: "), ("send", password.encode() + b"\r")])
-            self.assertIn(verdict, r.screen)
-            self.assertNotIn(password.encode(), r.screen)
+        # (password, status, report on the terminal or, with --json, on a pipe)
+        for password, status, tty in (("secret", 0, True), ("nope", 9, True), ("secret", 0, False)):
+            r = self.world.pty([self.program, "-a", "alice", "-"] + ([] if tty else ["--json"]),
+                               [("expect", b"Password: "), ("send", password.encode() + b"\r")],
+                               stdout_tty=tty)
+            out = r.screen if tty else r.stderr[1]
+            self.assertEqual(r.status, status, r)
+            self.assertIn(b"(exit %d)" % status if tty else b'"exit":%d' % status, out)
+            self.assertNotIn(password.encode(), r.screen + out)
             self.assertTrue(r.settings_restored)
 
     def test_usage_errors(self):
