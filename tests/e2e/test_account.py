@@ -124,6 +124,8 @@ CASES = [
      {"hash.method": "descrypt", "password.notes": ["DES used only the first 8 characters"]}, []),
     ("long", ["-"], LONG.encode() + b"\n", "ok", UNREADABLE, {"password.authenticates": True}, []),
     ("long", [LONG[:-1] + "x"], b"", "wrong-password", UNREADABLE, {}, []),
+    ("long", ["-"], b"L" * 600, "wrong-password", None,
+     {"password.notes": ["longer than this host's crypt accepts"]}, []),
     ("junk", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"},
      ["the shadow file has a line for this user that cannot be read"]),
     ("huge", ["secret"], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []),
