@@ -25,10 +25,10 @@ set(CPACK_GENERATOR "DEB")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "admin")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-# The tool needs libc and libcrypt; programs that link the static libraries
-# need libcrypt's development files.
+# The tool needs libc, libcrypt and libpam; programs that link the static
+# libraries need their development files.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcrypt1")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libcrypt-dev, pkg-config")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libcrypt1, libpam0g")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libcrypt-dev, libpam0g-dev, pkg-config")
 set(CPACK_STRIP_FILES OFF)
 include(CPack)

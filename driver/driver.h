@@ -63,6 +63,10 @@ void TruncationRetry(char *password, std::size_t fullLength, const char *encrypt
 [[noreturn]] void RunQueryMode(int argc, char **argv);
 [[noreturn]] void RunProbeMode(int argc, char **argv);
 
+// ---- account_mode.cpp: -a mode, the account report -------------------------
+
+[[noreturn]] void RunAccountMode(int argc, char **argv);
+
 }  // namespace credcheck
 
 #endif  // DRIVER_DRIVER_H

@@ -17,6 +17,8 @@ int main(int argc, char **argv) {
         credcheck::PrintUsage(program);
         return kUsageStatus;
     }
+    // The account report is the library's record, formatted: no trace.
+    if (std::string_view(argv[1]) == "-a") credcheck::RunAccountMode(argc, argv);
     InitCredLibrary(argc, argv);
     CredDebugStream = stdout;
 

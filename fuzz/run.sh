@@ -11,7 +11,7 @@ seconds="${2:-20}"
 shift $(($# >= 2 ? 2 : $#))
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(verify record groupscan history getline)
+  targets=(verify record groupscan history getline hashes)
 fi
 status=0
 for t in "${targets[@]}"; do

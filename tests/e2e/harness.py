@@ -78,16 +78,26 @@ class WorldProgramTest(unittest.TestCase):
 
 
 class World:
-    BINDS = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
+    """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d."""
 
-    def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH):
+    def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
+                 shells=None, pamd=None):
         self.dir = scratch("world")
+        self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
         os.mkdir(os.path.join(self.dir, "security"), 0o755)
         for name, text, mode in (("passwd", passwd, 0o644), ("shadow", shadow, 0o640),
                                  ("group", group, 0o644), ("nsswitch.conf", nsswitch, 0o644)):
             self.write(name, text, mode)
         if policy is not None:
             self.write("security/policy.conf", policy, 0o644)
+        if shells is not None:
+            self.write("shells", shells, 0o644)
+            self.binds.append("shells")
+        if pamd is not None:
+            os.mkdir(os.path.join(self.dir, "pam.d"), 0o755)
+            for service, text in pamd.items():
+                self.write("pam.d/" + service, text, 0o644)
+            self.binds.append("pam.d")
 
     def write(self, name, text, mode):
         path = os.path.join(self.dir, name)
@@ -106,7 +116,7 @@ class World:
 
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
-        script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.BINDS]
+        script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
         drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
         script.append('exec %s"$@"' % drop)
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)

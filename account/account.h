@@ -1,0 +1,179 @@
+/*
+ * account.h - why can (or can't) a user log in?  The account layer of the
+ * Cred library looks a user up, reads the hash where this process may,
+ * decides the account's state as the host's PAM unix module does, decodes
+ * the hash, optionally checks a password and runs a PAM service, and
+ * returns all of it as one plain record with a verdict.
+ *
+ * Every record is owned by the caller and holds no pointer into memory the
+ * caller must free: the text fields are copies inside the record, and the
+ * const char * fields point at static text that lives as long as the
+ * program.  The record never holds the hash nor the password.  Nothing
+ * here writes to CredDebugStream.  Not reentrant (the host's name service
+ * and PAM are not either).
+ *
+ * Naming the source.  The entries themselves come from the C library's
+ * lookups (getpwnam_r, getspnam_r), which answer exactly as a login does.
+ * To name the source that answered, the layer reads the database's line of
+ * /etc/nsswitch.conf and asks each listed module in order, through its own
+ * lookup function (_nss_SOURCE_getpwnam_r in libnss_SOURCE.so.2, or in the
+ * C library for the built-in "files"), honouring "[STATUS=return]"
+ * actions; the first module that answers with the user is the source.
+ * When the C library found the user but no module walk does (a caching
+ * daemon, a module that cannot be loaded), the source is "unknown".
+ */
+#ifndef ACCOUNT_ACCOUNT_H
+#define ACCOUNT_ACCOUNT_H
+
+/* C++ callers see every function here as noexcept: none of them throws. */
+#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
+#define CRED_NOEXCEPT noexcept
+#elif !defined(CRED_NOEXCEPT)
+#define CRED_NOEXCEPT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Verdicts: the first that applies wins; the value is the exit status
+ * that credcheck -a ends with. */
+typedef enum CredVerdict {
+    CRED_VERDICT_OK = 0,             /* the account can log in */
+    CRED_VERDICT_NO_SUCH_USER = 3,   /* no source has the user */
+    CRED_VERDICT_UNREADABLE = 4,     /* this process cannot read the hash */
+    CRED_VERDICT_LOCKED = 5,         /* locked, disabled or never set */
+    CRED_VERDICT_EMPTY_PASSWORD = 6, /* the hash field is empty */
+    CRED_VERDICT_INVALID_HASH = 7,   /* malformed, or unsupported by crypt */
+    CRED_VERDICT_EXPIRED = 8,        /* account or password aged out */
+    CRED_VERDICT_WRONG_PASSWORD = 9, /* the given password does not match */
+    CRED_VERDICT_PAM_DENIED = 10     /* PAM refused, all above passed */
+} CredVerdict;
+
+/* The verdict's name ("ok", "no-such-user", ..., "pam-denied"); static. */
+const char *CredVerdictName(CredVerdict verdict) CRED_NOEXCEPT;
+
+/* ---- Hashes ------------------------------------------------------------ */
+
+/* Strength by the host's policy (libcrypt's crypt_checksalt). */
+typedef enum CredHashStrength {
+    CRED_STRENGTH_OK = 0,
+    CRED_STRENGTH_LEGACY = 1,
+    CRED_STRENGTH_DISABLED = 2,
+    CRED_STRENGTH_INVALID = 3
+} CredHashStrength;
+
+/* "ok", "legacy", "disabled" or "invalid"; static. */
+const char *CredStrengthName(CredHashStrength strength) CRED_NOEXCEPT;
+
+typedef struct CredHashParam {
+    const char *name; /* "rounds", "cost", "N", "r", "p", "count"; static */
+    unsigned long long value;
+} CredHashParam;
+
+#define CRED_HASH_MAX_PARAMS 3
+
+typedef struct CredHashInfo {
+    const char *method;  /* libxcrypt's name ("sha512crypt", ...) or "unknown" */
+    int valid;           /* 1 when the whole text has the method's syntax */
+    const char *problem; /* when not valid: what is wrong, else null */
+    int nparams;
+    CredHashParam params[CRED_HASH_MAX_PARAMS];
+    int supported; /* 1 when the host's crypt computes with this hash */
+    CredHashStrength strength;
+} CredHashInfo;
+
+/* Decode hash (a NUL-terminated text, never null) into *info: method,
+ * parameters, full syntax, the host's support and strength.  Tries the
+ * host's crypt once with the hash as setting. */
+void CredInspectHash(const char *hash, CredHashInfo *info) CRED_NOEXCEPT;
+
+/* ---- The account record -------------------------------------------------- */
+
+/* Notes on a checked password: bits of CredAccount.notes. */
+#define CRED_NOTE_DES_FIRST_8 1u    /* DES used only the first 8 characters */
+#define CRED_NOTE_MATCHES_LOCKED 2u /* matches the hash under a lock */
+#define CRED_NOTE_TOO_LONG 4u       /* longer than the host's crypt takes */
+/* The note's sentence; static; null for an unknown bit. */
+const char *CredNoteText(unsigned note) CRED_NOEXCEPT;
+
+#define CRED_NAME_SIZE 256
+#define CRED_SOURCE_SIZE 32
+#define CRED_PAM_TEXT_SIZE 128
+
+typedef struct CredPamStep {
+    int status;                    /* the PAM return code */
+    char text[CRED_PAM_TEXT_SIZE]; /* pam_strerror's text for it */
+} CredPamStep;
+
+typedef struct CredAccount {
+    /* Entry */
+    char user[CRED_NAME_SIZE]; /* the name asked for, cut to fit */
+    const char *badName;       /* why the name cannot be a user's, or null */
+    int exists;
+    char passwdSource[CRED_SOURCE_SIZE]; /* "" when no source answered */
+    char shadowSource[CRED_SOURCE_SIZE];
+
+    /* Readability */
+    int readable;
+    const char *from;       /* "passwd", "shadow", or null */
+    const char *unreadable; /* "permission", "no-shadow-entry", or null */
+    int shadowLineBroken;   /* the files source has a line it cannot parse */
+
+    /* State, decided as pam_unix decides it (aging only from a shadow entry) */
+    int locked;   /* "!" before a hash; hash then describes the one under it */
+    int disabled; /* "*", "!", "!!", "*LK*" and the like */
+    int empty;
+    int expired;         /* account expiry day reached */
+    int passwordExpired; /* maximum age passed */
+    int mustChange;      /* last change 0 */
+    int inactive;        /* the inactive period after expiry is over too */
+    long today, lastChange, maxDays, inactiveDays, expireDay; /* -1: unset */
+    char shell[CRED_NAME_SIZE];
+    int shellMissing;
+    int shellListed; /* listed in /etc/shells */
+
+    /* Hash (valid when readable and a hash is present) */
+    int hasHash;
+    CredHashInfo hash;
+
+    /* Password */
+    int passwordChecked;
+    int authenticates;
+    unsigned notes;
+
+    /* PAM */
+    int pamRun;
+    char pamService[CRED_NAME_SIZE];
+    CredPamStep pamAuthenticate; /* pam_authenticate */
+    CredPamStep pamAccount;      /* pam_acct_mgmt */
+
+    CredVerdict verdict;
+} CredAccount;
+
+/* ---- Analysis ------------------------------------------------------------ */
+
+/* Look user up and analyse the account into *out.  password: null for no
+ * check, else the whole NUL-terminated password (any length).  pamService:
+ * null, or the PAM service to run with the password (the empty password
+ * when none is given).  Returns the verdict (also in out->verdict). */
+CredVerdict CredAnalyzeAccount(const char *user, const char *password, const char *pamService,
+                               CredAccount *out) CRED_NOEXCEPT;
+
+struct passwd;
+struct spwd;
+
+/* The same for an entry already looked up (a walk over every user):
+ * pw must not be null; sp is its shadow entry or null, with shadowErrno
+ * the errno of that lookup (EACCES/EPERM: permission).  The sources may be
+ * null.  today: days since 1970-01-01, or -1 for now. */
+CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
+                             const struct spwd *sp, const char *shadowSource, int shadowErrno,
+                             const char *password, const char *pamService, long today,
+                             CredAccount *out) CRED_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ACCOUNT_ACCOUNT_H */

@@ -1,0 +1,65 @@
+/*
+ * internal.h - pieces of the account layer that its own files and tests
+ * share.
+ */
+#ifndef ACCOUNT_INTERNAL_H
+#define ACCOUNT_INTERNAL_H
+
+#include <cstddef>
+#include <string_view>
+
+#include "account/account.h"
+
+namespace credaccount {
+
+// ---- hashes.cpp: the table of hash methods ---------------------------------
+
+// One row: a method's prefix (or, for the prefix-less DES forms, a claim
+// on the text), its libxcrypt name, and the decoder that reads its
+// parameters and checks its syntax, returning what is wrong or null.
+struct HashMethod {
+    std::string_view prefix;
+    bool (*claims)(std::string_view hash);  // used when prefix is empty
+    const char *name;
+    const char *(*decode)(std::string_view hash, CredHashInfo *info);
+};
+
+// The rows, most specific prefix first; the last row takes any text.
+const HashMethod *HashMethods(std::size_t *count);
+// The row that describes hash.
+const HashMethod &FindHashMethod(std::string_view hash);
+// Method, parameters and syntax only (no call of the host's crypt).
+void DecodeHash(std::string_view hash, CredHashInfo *info);
+
+// ---- sources.cpp: which name service source answered ------------------------
+
+// Name the first source of database ("passwd" or "shadow") in nsswitch
+// (a file path) that has user, into out (size bytes): "" when none.
+// Returns whether a source asked on the way refused this process access.
+bool NameSource(const char *nsswitch, const char *database, const char *user, char *out,
+                std::size_t size);
+
+// ---- aging.cpp: the account state -----------------------------------------
+
+// pam_unix's decision on the aging fields, all in days (-1: unset).
+struct Aging {
+    bool expired, passwordExpired, mustChange, inactive;
+};
+Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay);
+// Whether shell is listed in the shells file at path.
+bool ShellListed(const char *path, const char *shell);
+// Whether the shadow file at path has a line for user (name and a colon).
+bool FileHasUserLine(const char *path, const char *user);
+
+// ---- password.cpp, pam.cpp ----------------------------------------------------
+
+// Whether password gives hash by the host's crypt (constant-time compare).
+// Sets *tooLong when the host's crypt refuses it for its length.
+bool PasswordMatches(const char *password, const char *hash, bool *tooLong);
+// Run service for user with password; fills the two steps.
+void RunPam(const char *service, const char *user, const char *password, CredPamStep *auth,
+            CredPamStep *account);
+
+}  // namespace credaccount
+
+#endif  // ACCOUNT_INTERNAL_H

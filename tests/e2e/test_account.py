@@ -1,0 +1,254 @@
+"""credcheck -a: the account report in fixture worlds, as root and as uid
+65534.  Each row of CASES is one run; the JSON is read with json and
+checked key by key; PAM answers are compared with pamtester's in the same
+world; hashes are made by mkpasswd and openssl."""
+
+import ctypes
+import json
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness  # noqa: E402
+
+TODAY = int(time.time()) // 86400
+LONG = "L" * 300  # a password past any 127-character cut
+
+
+def mkpasswd(*args):
+    return subprocess.run(["mkpasswd", *args], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def openssl(flag, password):
+    return subprocess.run(["openssl", "passwd", flag, password], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+SECRET = mkpasswd("-m", "sha512crypt", "secret")
+AGE = ":%d:0:::::" % (TODAY - 1)  # the aging fields of an ordinary account
+
+# name: (passwd field, shadow fields after the name or None, shell)
+USERS = {
+    "alice": ("x", SECRET + AGE, "/bin/sh"),
+    "inpw": (SECRET, None, "/bin/sh"),
+    "locked": ("x", "!" + SECRET + AGE, "/bin/sh"),
+    "star": ("x", "*" + AGE, "/bin/sh"),
+    "bangs": ("x", "!!" + AGE, "/bin/sh"),
+    "lk": ("x", "*LK*" + AGE, "/bin/sh"),
+    "empty": ("x", AGE, "/bin/sh"),
+    "cut": ("x", "$6$abc" + AGE, "/bin/sh"),
+    "bigc": ("x", "abcdefghijklmnopqrstuvwx" + AGE, "/bin/sh"),
+    "noshadow": ("x", None, "/bin/sh"),
+    "nologin": ("x", SECRET + AGE, "/usr/sbin/nologin"),
+    "noshell": ("x", SECRET + AGE, ""),
+    "des": ("x", mkpasswd("-m", "descrypt", "password") + AGE, "/bin/sh"),
+    "long": ("x", mkpasswd("-m", "sha512crypt", LONG) + AGE, "/bin/sh"),
+    "junk": ("x", SECRET + ":abc:0:x:::::", "/bin/sh"),
+    "huge": ("x", SECRET + ":99999999999999999999:0:99999999999999999999:::::", "/bin/sh"),
+    "wrap": ("x", SECRET + ":%d:0:2147483648:7:4294967295::" % (TODAY - 100), "/bin/sh"),
+}
+# The aging boundaries: (last change, maximum, inactive, expiry) -> user.
+AGING = {
+    "exp-today": ("", "", "", TODAY), "exp-yesterday": ("", "", "", TODAY - 1),
+    "exp-tomorrow": ("", "", "", TODAY + 1), "change0": (0, "", "", ""),
+    "nochange-max": ("", 90, "", ""), "nochange": ("", "", "", ""),
+    "neg-change": (-5, 90, "", ""), "future": (TODAY + 10, 1, "", ""),
+    "max-passed": (TODAY - 100, 90, 20, ""), "inact-over": (TODAY - 100, 90, 5, ""),
+    "max-edge": (TODAY - 90, 90, "", ""), "big-sums": (TODAY - 100, 2147483647, 2147483647, ""),
+}
+for name, (last, mx, inact, exp) in AGING.items():
+    USERS[name] = ("x", "%s:%s:0:%s:7:%s:%s:" % (SECRET, last, mx, inact, exp), "/bin/sh")
+
+METHODS = [  # (how to make the hash of "pw", method, params)
+    (["-m", "yescrypt", "-R", "5"], "yescrypt", {"N": 4096, "r": 32, "p": 1}),
+    (["-m", "gost-yescrypt"], "gost-yescrypt", {"N": 4096, "r": 32, "p": 1}),
+    (["-m", "scrypt"], "scrypt", {"N": 16384, "r": 32, "p": 1}),
+    (["-m", "bcrypt", "-R", "6"], "bcrypt", {"cost": 6}),
+    (["-m", "bcrypt-a", "-R", "5"], "bcrypt-a", {"cost": 5}),
+    (["-m", "sha512crypt", "-R", "6000"], "sha512crypt", {"rounds": 6000}),
+    (["-m", "sha256crypt"], "sha256crypt", {"rounds": 5000}),
+    (["-m", "sunmd5"], "sunmd5", None),  # its rounds are made at random
+    (["-m", "md5crypt"], "md5crypt", {}),
+    (["-m", "bsdicrypt", "-R", "725"], "bsdicrypt", {"count": 725}),
+    (["-m", "descrypt"], "descrypt", {}),
+    (["-m", "nt"], "nt", {}),
+    ("-1", "md5crypt", {}), ("-5", "sha256crypt", {"rounds": 5000}),
+    ("-6", "sha512crypt", {"rounds": 5000}),
+]
+for i, (how, _, _) in enumerate(METHODS):
+    made = openssl(how, "pw") if isinstance(how, str) else mkpasswd(*how, "pw")
+    USERS["m%d" % i] = ("x", made + AGE, "/bin/sh")
+
+PAMD = {
+    "nullok": "auth required pam_unix.so nullok nodelay\naccount required pam_unix.so\n",
+    "nonull": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n",
+    "denyacct": "auth required pam_unix.so nodelay\naccount required pam_deny.so\n",
+}
+NSS = "passwd: files credtest\nshadow: files credtest\ngroup: files\n"
+
+UNREADABLE = "unreadable"  # what uid 65534 gets for every shadowed user
+# (user, arguments after the user, stdin, verdict as root, as 65534 (None: not run),
+#  {JSON path: value}, text lines)
+CASES = [
+    ("alice", ["secret"], b"", "ok", UNREADABLE,
+     {"source.passwd": "files", "source.shadow": "files", "hash.from": "shadow",
+      "hash.method": "sha512crypt", "hash.params": {"rounds": 5000}, "hash.valid": True,
+      "hash.supported": True, "hash.strength": "ok", "password.authenticates": True,
+      "account.shell_listed": True}, ["Verdict:   ok (exit 0): the account can log in"]),
+    ("alice", ["wrong"], b"", "wrong-password", UNREADABLE, {"password.checked": True}, []),
+    ("alice", ["-"], b"secret\n", "ok", UNREADABLE, {"password.authenticates": True}, []),
+    ("alice", [], b"", "ok", UNREADABLE, {"password.checked": False}, []),
+    ("inpw", ["secret"], b"", "ok", "ok", {"hash.from": "passwd", "source.shadow": None}, []),
+    ("locked", ["secret"], b"", "locked", UNREADABLE,
+     {"account.locked": True, "hash.method": "sha512crypt", "password.authenticates": False,
+      "password.notes": ["it matches the hash under the lock"]},
+     ["State:     locked", "note: it matches the hash under the lock"]),
+    ("star", [], b"", "locked", UNREADABLE, {"account.disabled": True, "hash.method": None}, []),
+    ("bangs", [], b"", "locked", UNREADABLE, {"account.disabled": True}, []),
+    ("lk", [], b"", "locked", UNREADABLE, {"account.disabled": True}, []),
+    ("empty", [""], b"", "empty-password", UNREADABLE, {"account.empty": True}, []),
+    ("cut", ["x"], b"", "invalid-hash", UNREADABLE,
+     {"hash.method": "sha512crypt", "hash.valid": False}, ["malformed: no '$'"]),
+    ("bigc", [], b"", "invalid-hash", UNREADABLE,
+     {"hash.method": "bigcrypt", "hash.valid": True, "hash.supported": False},
+     ["does not support bigcrypt"]),
+    ("noshadow", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []),
+    ("nologin", ["secret"], b"", "ok", UNREADABLE,
+     {"account.shell": "/usr/sbin/nologin", "account.shell_listed": False},
+     ["not listed in /etc/shells"]),
+    ("noshell", ["secret"], b"", "ok", UNREADABLE, {"account.shell": ""}, ["Shell:     missing"]),
+    ("des", ["passwordXYZ"], b"", "ok", UNREADABLE,
+     {"hash.method": "descrypt", "password.notes": ["DES used only the first 8 characters"]}, []),
+    ("long", ["-"], LONG.encode() + b"\n", "ok", UNREADABLE, {"password.authenticates": True}, []),
+    ("long", [LONG[:-1] + "x"], b"", "wrong-password", UNREADABLE, {}, []),
+    ("long", ["-"], b"L" * 600, "wrong-password", None,
+     {"password.notes": ["longer than this host's crypt accepts"]}, []),
+    ("junk", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"},
+     ["the shadow file has a line for this user that cannot be read"]),
+    ("huge", ["secret"], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []),
+    ("wrap", ["secret"], b"", "expired", UNREADABLE, {"account.password_expired": True}, []),
+    ("netuser", ["netpass"], b"", "ok", "ok",
+     {"source.passwd": "credtest", "source.shadow": "credtest"}, []),
+    ("split", [], b"", "ok", "ok", {"source.passwd": "files", "source.shadow": "credtest"}, []),
+    ("ghost", [], b"", "no-such-user", "no-such-user", {"source.passwd": None},
+     ["Verdict:   no-such-user (exit 3)"]),
+    ("x" * 10240, [], b"", "no-such-user", "no-such-user", {"user": "x" * 255},
+     ["longer than any user name"]),
+    ("al\x01ice", [], b"", "no-such-user", "no-such-user", {"user": "al\x01ice"},
+     ['Account report for "al\\x01ice"', "control character"]),
+    ("alice", ["secret", "--pam", "nonull"], b"", "ok", UNREADABLE, {"pam.service": "nonull"}, []),
+    ("alice", ["secret", "--pam", "denyacct"], b"", "pam-denied", UNREADABLE,
+     {"pam.authenticate.ok": True, "pam.account.ok": False}, ["PAM:"]),
+]
+STATES = {  # aging user -> (expired, password_expired, must_change, inactive)
+    "exp-today": (1, 0, 0, 0), "exp-yesterday": (1, 0, 0, 0), "exp-tomorrow": (0, 0, 0, 0),
+    "change0": (0, 0, 1, 0), "nochange-max": (0, 1, 0, 0), "nochange": (0, 0, 0, 0),
+    "future": (0, 0, 0, 0), "max-passed": (0, 1, 0, 0),
+    "inact-over": (0, 1, 0, 1), "max-edge": (0, 0, 0, 0), "big-sums": (0, 0, 0, 0),
+}
+for user, flags in STATES.items():
+    keys = dict(zip(["account.expired", "account.password_expired", "account.must_change",
+                     "account.inactive"], map(bool, flags)))
+    CASES.append((user, ["secret"], b"", "expired" if any(flags) else "ok", None, keys, []))
+# The C library refuses a shadow line with a negative last change: no entry.
+CASES.append(("neg-change", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []))
+STRENGTH = {0: "ok", 1: "invalid", 2: "disabled", 3: "legacy", 4: "legacy"}
+checksalt = ctypes.CDLL("libcrypt.so.1").crypt_checksalt
+checksalt.argtypes = [ctypes.c_char_p]
+for i, (_, method, params) in enumerate(METHODS):
+    made = USERS["m%d" % i][1].split(":")[0]
+    keys = {"hash.method": method, "hash.valid": True, "hash.supported": True,
+            "hash.strength": STRENGTH[checksalt(made.encode())]}
+    keys.update({} if params is None else {"hash.params": params})
+    CASES.append(("m%d" % i, ["pw"], b"", "ok", None, keys, []))
+    CASES.append(("m%d" % i, ["pX"], b"", "wrong-password", None, {}, []))
+
+
+def lookup(obj, path):
+    for key in path.split("."):
+        obj = obj[key]
+    return obj
+
+
+class AccountReportTest(harness.WorldProgramTest):
+    PROGRAM = "credcheck"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        passwd = "".join("%s:%s:%d:%d::/:%s\n" % (n, f, 2000 + i, 2000 + i, sh)
+                         for i, (n, (f, _, sh)) in enumerate(USERS.items()))
+        passwd += "split:x:3000:3000::/:/bin/sh\n"
+        shadow = "".join("%s:%s\n" % (n, s) for n, (_, s, _) in USERS.items() if s is not None)
+        cls.world = harness.World(passwd=passwd, shadow=shadow, nsswitch=NSS,
+                                  shells="# shells\n/bin/sh\n/bin/bash\n", pamd=PAMD)
+        cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs")}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.world.close()
+
+    def run_report(self, user, args, stdin=b"", as_user=None, json_mode=True):
+        argv = [self.program, "-a", user] + args + (["--json"] if json_mode else [])
+        return self.world.run(argv, stdin=stdin, user=as_user, env=self.env)
+
+    def test_cases(self):
+        codes = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6,
+                 "invalid-hash": 7, "expired": 8, "wrong-password": 9, "pam-denied": 10}
+        for user, args, stdin, root, nobody, keys, lines in CASES:
+            for as_user, verdict in ((None, root), (harness.NOBODY, nobody))[:1 if nobody is None else 2]:
+                with self.subTest(user=user[:20], args=args[:1], as_user=as_user):
+                    r = self.run_report(user, args, stdin, as_user)
+                    self.assertEqual((r.status, r.err), (codes[verdict], ""), r)
+                    report = json.loads(r.stdout)
+                    self.assertEqual((report["verdict"], report["exit"]), (verdict, r.status))
+                    self.assertNotIn(SECRET, r.out)
+                    for path, value in keys.items() if as_user is None else ():
+                        self.assertEqual(lookup(report, path), value, path)
+                    if as_user is not None and verdict == UNREADABLE:  # even behind a second source
+                        self.assertEqual(report["hash"]["unreadable"], "permission")
+            if lines:
+                text = self.run_report(user, args, stdin, json_mode=False).out
+                for line in lines:
+                    self.assertIn(line, text)
+
+    def test_pam_agrees_with_pamtester(self):
+        users = ["alice", "locked", "empty", "star", "ghost", "noshadow", "huge", "wrap"] + list(AGING)
+        for service in PAMD:
+            for user in users if service == "nonull" else ["alice", "empty", "change0"]:
+                password = "" if user == "empty" else "secret"
+                for as_user in (None, harness.NOBODY) if user in ("alice", "empty") else (None,):
+                    with self.subTest(service=service, user=user, as_user=as_user):
+                        r = self.run_report(user, [password, "--pam", service], as_user=as_user)
+                        pam = json.loads(r.stdout)["pam"]
+                        for step, name in (("authenticate", "authenticate"), ("account", "acct_mgmt")):
+                            t = self.world.run(["pamtester", service, user, name],
+                                               stdin=password.encode() + b"\n", user=as_user)
+                            self.assertEqual(pam[step]["ok"], t.status == 0, (step, t))
+                            if t.status != 0:
+                                self.assertIn("pamtester: %s\n" % pam[step]["text"], t.err)
+
+    def test_password_at_a_terminal(self):
+        # (password, status, report on the terminal or, with --json, on a pipe)
+        for password, status, tty in (("secret", 0, True), ("nope", 9, True), ("secret", 0, False)):
+            r = self.world.pty([self.program, "-a", "alice", "-"] + ([] if tty else ["--json"]),
+                               [("expect", b"Password: "), ("send", password.encode() + b"\r")],
+                               stdout_tty=tty)
+            out = r.screen if tty else r.stderr[1]
+            self.assertEqual(r.status, status, r)
+            self.assertIn(b"(exit %d)" % status if tty else b'"exit":%d' % status, out)
+            self.assertNotIn(password.encode(), r.screen + out)
+            self.assertTrue(r.settings_restored)
+
+    def test_usage_errors(self):
+        for args in ([], ["alice", "a", "b"], ["alice", "--pam"]):
+            r = self.world.run([self.program, "-a"] + args)
+            self.assertEqual((r.status, r.stdout), (2, b""), r)
+            self.assertIn("usage: ", r.err)
+
+
+if __name__ == "__main__":
+    unittest.main()
