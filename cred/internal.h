@@ -29,6 +29,21 @@ int ScanGroupStream(FILE *fp, int32_t *gids, size_t maxg, const char *user, char
 /* printf-style write to CredDebugStream; nothing when it is unset. */
 void CredTrace(const char *fmt, ...) CRED_NOEXCEPT __attribute__((format(printf, 1, 2)));
 
+/* ---- The shadow index of a walk ---------------------------------------
+ * A walk over every user brackets its lookups with ShadowWalkBegin and
+ * ShadowWalkEnd.  Begin reads the host's shadow database once (setspent,
+ * getspent_r, endspent) into an index, name to the first entry of that
+ * name; while a walk is open, Getspnam answers from it the names it holds
+ * and asks the host for every other name (and for every name when the
+ * enumeration failed).  Walks nest: only the outermost pair reads and
+ * frees.  End clears the copied hashes.  Begin and End keep errno.
+ */
+void ShadowWalkBegin(void) CRED_NOEXCEPT;
+/* The indexed entry of name, or null when the host must be asked.  The
+ * entry lives until the outermost ShadowWalkEnd. */
+struct spwd *ShadowWalkFind(const char *name) CRED_NOEXCEPT;
+void ShadowWalkEnd(void) CRED_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -17,6 +17,9 @@ extern "C" struct spwd *Getspnam(const char *name, int *alg) noexcept {
         return nullptr;
     }
     errno = 0;
+    // Inside a walk the index answers for the names it holds, as the
+    // host's lookup would (an entry, errno 0).
+    if (struct spwd *hit = ShadowWalkFind(name)) return hit;
     struct spwd *sp = getspnam(name);
     if (sp == nullptr && errno != 0 && errno != ENOENT) {
         int saved = errno;

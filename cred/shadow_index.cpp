@@ -1,0 +1,227 @@
+// The shadow index of a walk.  A walk over every user would otherwise ask
+// the host's getspnam once per user, and the files backend reads the
+// shadow file from its start on every call: quadratic in the number of
+// users.  Instead, a walk reads the shadow database once, in the host's
+// source order, and answers its lookups from memory.
+//
+// The index only ever answers with an entry that the host's lookup would
+// give too (the first one of that name, as a lookup finds it).  Everything
+// else goes to the host: a name the enumeration did not list (a source may
+// answer lookups without enumerating), a name the files backend never
+// matches by lookup, and every name when the enumeration failed (for
+// instance a process that may not read the shadow file), so that the errno
+// and the trace of those lookups stay the host's.
+#include "cred/internal.h"
+
+#if CRED_WITH_SHADOW
+#include <shadow.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Text of the entries, in blocks that never move: the copied hashes have
+// no stray copies left behind by a reallocation, and are cleared block by
+// block when the walk ends.
+class TextArena {
+  public:
+    ~TextArena() { Clear(); }
+
+    const char *Copy(const char *text) {
+        const size_t len = strlen(text) + 1;
+        if (blocks_.empty() || left_ < len) {
+            const size_t size = len > kBlock ? len : kBlock;
+            blocks_.push_back({std::make_unique<char[]>(size), size});
+            left_ = size;
+        }
+        Block &b = blocks_.back();
+        char *dst = b.data.get() + (b.size - left_);
+        memcpy(dst, text, len);
+        left_ -= len;
+        return dst;
+    }
+
+    void Clear() {
+        for (Block &b : blocks_) explicit_bzero(b.data.get(), b.size);
+        blocks_.clear();
+        left_ = 0;
+    }
+
+  private:
+    static constexpr size_t kBlock = 64 * 1024;
+    struct Block {
+        std::unique_ptr<char[]> data;
+        size_t size;
+    };
+    std::vector<Block> blocks_;
+    size_t left_ = 0;
+};
+
+// Name to entry, open addressing with linear probing over a table of
+// powers of two kept at most half full: one probe per lookup, mostly, and
+// no allocation per entry.
+class ShadowIndex {
+  public:
+    bool usable = false;
+
+    // Adds a copy of sp unless its name is already there (a lookup finds
+    // the first entry of a name).
+    void Add(const struct spwd &sp) {
+        if (sp.sp_namp == nullptr) return;
+        const size_t hash = Hash(sp.sp_namp);
+        size_t i = Probe(sp.sp_namp, hash);
+        if (slots_[i].entry != 0) return;
+        struct spwd copy = sp;
+        copy.sp_namp = const_cast<char *>(text_.Copy(sp.sp_namp));
+        if (sp.sp_pwdp != nullptr) copy.sp_pwdp = const_cast<char *>(text_.Copy(sp.sp_pwdp));
+        entries_.push_back(copy);
+        slots_[i] = {hash, entries_.size()};
+        if (2 * entries_.size() > slots_.size()) Rehash();
+    }
+
+    // Walks mostly visit users in the order of the shadow database, so
+    // the entry after the last one found is tried before the table.
+    struct spwd *Find(const char *name) {
+        if (next_ < entries_.size() && strcmp(entries_[next_].sp_namp, name) == 0)
+            return &entries_[next_++];
+        const size_t i = Probe(name, Hash(name));
+        if (slots_[i].entry == 0) return nullptr;
+        next_ = slots_[i].entry;
+        return &entries_[next_ - 1];
+    }
+
+    void Clear() {
+        slots_.assign(kFirstSize, Slot{});
+        entries_.clear();
+        next_ = 0;
+        text_.Clear();
+        usable = false;
+    }
+
+  private:
+    static constexpr size_t kFirstSize = 1024;
+    struct Slot {
+        size_t hash = 0;
+        size_t entry = 0;  // 1 + index into entries_; 0 when free
+    };
+
+    static size_t Hash(const char *name) { return std::hash<std::string_view>{}(name); }
+
+    // The slot that holds name, or the free slot where it would go.
+    size_t Probe(const char *name, size_t hash) const {
+        const size_t mask = slots_.size() - 1;
+        size_t i = hash & mask;
+        while (slots_[i].entry != 0 &&
+               (slots_[i].hash != hash || strcmp(entries_[slots_[i].entry - 1].sp_namp, name) != 0))
+            i = (i + 1) & mask;
+        return i;
+    }
+
+    void Rehash() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (const Slot &s : old) {
+            if (s.entry == 0) continue;
+            size_t i = s.hash & mask;
+            while (slots_[i].entry != 0) i = (i + 1) & mask;
+            slots_[i] = s;
+        }
+    }
+
+    TextArena text_;
+    std::vector<struct spwd> entries_;  // pointers into text_, no text of their own
+    std::vector<Slot> slots_ = std::vector<Slot>(kFirstSize);
+    size_t next_ = 0;  // the entry after the last one found
+};
+
+ShadowIndex *g_index = nullptr;
+unsigned g_depth = 0;
+
+// The host's enumeration buffer, grown when an entry does not fit and
+// cleared before it is given back.
+class EntryBuffer {
+  public:
+    ~EntryBuffer() { explicit_bzero(buf_.data(), buf_.size()); }
+    char *data() { return buf_.data(); }
+    size_t size() const { return buf_.size(); }
+    void Grow() {
+        std::vector<char> bigger(buf_.size() * 2);
+        explicit_bzero(buf_.data(), buf_.size());
+        buf_.swap(bigger);
+    }
+
+  private:
+    std::vector<char> buf_ = std::vector<char>(4096);
+};
+
+// Read every entry of the host's shadow database.  Returns false when the
+// enumeration ended on an error rather than at its end.
+bool Fill(ShadowIndex &ix) {
+    EntryBuffer buf;
+    struct spwd entry;
+    struct spwd *got = nullptr;
+    setspent();
+    for (;;) {
+        errno = 0;
+        int rc = getspent_r(&entry, buf.data(), buf.size(), &got);
+        if (rc == ERANGE && buf.size() < (size_t{1} << 24)) {
+            buf.Grow();
+            continue;
+        }
+        if (rc != 0 || got == nullptr) break;
+        ix.Add(entry);
+    }
+    const int end = errno;
+    explicit_bzero(&entry, sizeof entry);
+    endspent();
+    return end == 0 || end == ENOENT;
+}
+
+}  // namespace
+
+extern "C" void ShadowWalkBegin(void) noexcept {
+    if (g_depth++ > 0) return;
+    const int saved = errno;
+    try {
+        g_index = new ShadowIndex;
+        g_index->usable = Fill(*g_index);
+        if (!g_index->usable) g_index->Clear();
+    } catch (const std::bad_alloc &) {
+        endspent();
+        if (g_index != nullptr) g_index->Clear();
+    }
+    errno = saved;
+}
+
+extern "C" struct spwd *ShadowWalkFind(const char *name) noexcept {
+    if (g_index == nullptr || !g_index->usable || name == nullptr) return nullptr;
+    // The files backend never matches these names by lookup, though its
+    // enumeration lists such lines.
+    if (name[0] == '+' || name[0] == '-') return nullptr;
+    return g_index->Find(name);
+}
+
+extern "C" void ShadowWalkEnd(void) noexcept {
+    if (g_depth == 0 || --g_depth > 0) return;
+    delete g_index;  // the arena clears the copied hashes
+    g_index = nullptr;
+}
+
+#else
+
+// Without the host's shadow database there is nothing to index: every
+// lookup goes to the stand-in.
+extern "C" void ShadowWalkBegin(void) noexcept {}
+extern "C" struct spwd *ShadowWalkFind(const char *) noexcept {
+    return nullptr;
+}
+extern "C" void ShadowWalkEnd(void) noexcept {}
+
+#endif
