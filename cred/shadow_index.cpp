@@ -144,44 +144,26 @@ class ShadowIndex {
 ShadowIndex *g_index = nullptr;
 unsigned g_depth = 0;
 
-// The host's enumeration buffer, grown when an entry does not fit and
-// cleared before it is given back.
-class EntryBuffer {
-  public:
-    ~EntryBuffer() { explicit_bzero(buf_.data(), buf_.size()); }
-    char *data() { return buf_.data(); }
-    size_t size() const { return buf_.size(); }
-    void Grow() {
-        std::vector<char> bigger(buf_.size() * 2);
-        explicit_bzero(buf_.data(), buf_.size());
-        buf_.swap(bigger);
-    }
-
-  private:
-    std::vector<char> buf_ = std::vector<char>(4096);
-};
-
 // Read every entry of the host's shadow database.  Returns false when the
-// enumeration ended on an error rather than at its end.
+// enumeration ended on an error rather than at its end; an entry too long
+// for the buffer is such an error (ERANGE), and then every lookup of the
+// walk goes to the host.
 bool Fill(ShadowIndex &ix) {
-    EntryBuffer buf;
+    static char buf[1 << 16];
     struct spwd entry;
     struct spwd *got = nullptr;
+    int rc;
     setspent();
-    for (;;) {
+    do {
         errno = 0;
-        int rc = getspent_r(&entry, buf.data(), buf.size(), &got);
-        if (rc == ERANGE && buf.size() < (size_t{1} << 24)) {
-            buf.Grow();
-            continue;
-        }
-        if (rc != 0 || got == nullptr) break;
-        ix.Add(entry);
-    }
-    const int end = errno;
+        rc = getspent_r(&entry, buf, sizeof buf, &got);
+        if (rc == 0 && got != nullptr) ix.Add(entry);
+    } while (rc == 0 && got != nullptr);
+    const bool clean = (rc == 0 || rc == ENOENT) && (errno == 0 || errno == ENOENT);
+    explicit_bzero(buf, sizeof buf);
     explicit_bzero(&entry, sizeof entry);
     endspent();
-    return end == 0 || end == ENOENT;
+    return clean;
 }
 
 }  // namespace

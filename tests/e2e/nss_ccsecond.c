@@ -44,7 +44,8 @@ enum nss_status _nss_ccsecond_getspnam_r(const char *name, struct spwd *sp, char
                                          int *err) {
     FILE *fp = open_source();
     enum nss_status st;
-    while ((st = next(fp, sp, buf, len, err)) == NSS_STATUS_SUCCESS && strcmp(sp->sp_namp, name) != 0)
+    while ((st = next(fp, sp, buf, len, err)) == NSS_STATUS_SUCCESS &&
+           strcmp(sp->sp_namp, name) != 0)
         continue;
     if (fp != NULL) fclose(fp);
     return st;
