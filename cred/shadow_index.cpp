@@ -4,13 +4,15 @@
 // users.  Instead, a walk reads the shadow database once, in the host's
 // source order, and answers its lookups from memory.
 //
-// The index only ever answers with an entry that the host's lookup would
-// give too (the first one of that name, as a lookup finds it).  Everything
-// else goes to the host: a name the enumeration did not list (a source may
-// answer lookups without enumerating), a name the files backend never
-// matches by lookup, and every name when the enumeration failed (for
-// instance a process that may not read the shadow file), so that the errno
-// and the trace of those lookups stay the host's.
+// The index only answers as the host's lookup would: with the first entry
+// of a name, and with "no entry" (errno 0) for a name it lacks only when
+// the files backend alone serves the database and the file was read.
+// Everything else goes to the host: a name missing from the index while
+// other sources are configured (a source may answer lookups without
+// enumerating), a name the files backend never matches by lookup, and
+// every name when the enumeration failed or gave nothing (for instance to
+// a process that may not read the shadow file), so that the errno and the
+// trace of those lookups stay the host's.
 #include "cred/internal.h"
 
 #if CRED_WITH_SHADOW
@@ -68,8 +70,6 @@ class TextArena {
 // no allocation per entry.
 class ShadowIndex {
   public:
-    bool usable = false;
-
     // Adds a copy of sp unless its name is already there (a lookup finds
     // the first entry of a name).
     void Add(const struct spwd &sp) {
@@ -96,13 +96,7 @@ class ShadowIndex {
         return &entries_[next_ - 1];
     }
 
-    void Clear() {
-        slots_.assign(kFirstSize, Slot{});
-        entries_.clear();
-        next_ = 0;
-        text_.Clear();
-        usable = false;
-    }
+    bool Empty() const { return entries_.empty(); }
 
   private:
     static constexpr size_t kFirstSize = 1024;
@@ -143,27 +137,47 @@ class ShadowIndex {
 
 ShadowIndex *g_index = nullptr;
 unsigned g_depth = 0;
+// Whether a name the index lacks is absent from the host's database too.
+bool g_complete = false;
 
-// Read every entry of the host's shadow database.  Returns false when the
-// enumeration ended on an error rather than at its end; an entry too long
-// for the buffer is such an error (ERANGE), and then every lookup of the
-// walk goes to the host.
+// Whether the host's shadow database is the files backend alone, by the
+// "shadow:" line of /etc/nsswitch.conf.  The enumeration then lists every
+// line that a lookup could find.
+bool FilesOnly() {
+    FILE *fp = fopen("/etc/nsswitch.conf", "re");
+    if (fp == nullptr) return false;
+    char line[1024];
+    bool only = false;
+    while (fgets(line, sizeof line, fp) != nullptr) {
+        line[strcspn(line, "#")] = '\0';
+        char *save = nullptr;
+        const char *db = strtok_r(line, ": \t\n", &save);
+        if (db == nullptr || strcmp(db, "shadow") != 0) continue;
+        const char *source = strtok_r(nullptr, " \t\n", &save);
+        only = source != nullptr && strcmp(source, "files") == 0 &&
+               strtok_r(nullptr, " \t\n", &save) == nullptr;
+        break;
+    }
+    fclose(fp);
+    return only;
+}
+
+// The host's buffer for one entry of the enumeration; cleared after it.
+char g_entryText[1 << 16];
+
+// Read every entry of the host's open shadow enumeration.  Returns false
+// when it ended on an error rather than at its end; an entry too long for
+// the buffer is such an error (ERANGE).
 bool Fill(ShadowIndex &ix) {
-    static char buf[1 << 16];
     struct spwd entry;
     struct spwd *got = nullptr;
     int rc;
-    setspent();
     do {
         errno = 0;
-        rc = getspent_r(&entry, buf, sizeof buf, &got);
+        rc = getspent_r(&entry, g_entryText, sizeof g_entryText, &got);
         if (rc == 0 && got != nullptr) ix.Add(entry);
     } while (rc == 0 && got != nullptr);
-    const bool clean = (rc == 0 || rc == ENOENT) && (errno == 0 || errno == ENOENT);
-    explicit_bzero(buf, sizeof buf);
-    explicit_bzero(&entry, sizeof entry);
-    endspent();
-    return clean;
+    return (rc == 0 || rc == ENOENT) && (errno == 0 || errno == ENOENT);
 }
 
 }  // namespace
@@ -171,29 +185,44 @@ bool Fill(ShadowIndex &ix) {
 extern "C" void ShadowWalkBegin(void) noexcept {
     if (g_depth++ > 0) return;
     const int saved = errno;
+    ShadowIndex *ix = nullptr;
+    bool clean = false;
+    setspent();
     try {
-        g_index = new ShadowIndex;
-        g_index->usable = Fill(*g_index);
-        if (!g_index->usable) g_index->Clear();
+        ix = new ShadowIndex;
+        clean = Fill(*ix);
     } catch (const std::bad_alloc &) {
-        endspent();
-        if (g_index != nullptr) g_index->Clear();
+        clean = false;
     }
+    endspent();
+    explicit_bzero(g_entryText, sizeof g_entryText);
+    // After a failed enumeration every lookup of the walk goes to the host.
+    if (!clean) {
+        delete ix;
+        ix = nullptr;
+    }
+    g_index = ix;
+    // Entries prove the file was read: a process that may not read it
+    // enumerates nothing, without an error, and its lookups fail.
+    g_complete = ix != nullptr && !ix->Empty() && FilesOnly();
     errno = saved;
 }
 
-extern "C" struct spwd *ShadowWalkFind(const char *name) noexcept {
-    if (g_index == nullptr || !g_index->usable || name == nullptr) return nullptr;
+extern "C" int ShadowWalkFind(const char *name, struct spwd **entry) noexcept {
+    *entry = nullptr;
+    if (g_index == nullptr || name == nullptr) return 0;
     // The files backend never matches these names by lookup, though its
     // enumeration lists such lines.
-    if (name[0] == '+' || name[0] == '-') return nullptr;
-    return g_index->Find(name);
+    if (name[0] == '+' || name[0] == '-') return 0;
+    *entry = g_index->Find(name);
+    return *entry != nullptr || g_complete;
 }
 
 extern "C" void ShadowWalkEnd(void) noexcept {
     if (g_depth == 0 || --g_depth > 0) return;
     delete g_index;  // the arena clears the copied hashes
     g_index = nullptr;
+    g_complete = false;
 }
 
 #else
@@ -201,8 +230,9 @@ extern "C" void ShadowWalkEnd(void) noexcept {
 // Without the host's shadow database there is nothing to index: every
 // lookup goes to the stand-in.
 extern "C" void ShadowWalkBegin(void) noexcept {}
-extern "C" struct spwd *ShadowWalkFind(const char *) noexcept {
-    return nullptr;
+extern "C" int ShadowWalkFind(const char *, struct spwd **entry) noexcept {
+    *entry = nullptr;
+    return 0;
 }
 extern "C" void ShadowWalkEnd(void) noexcept {}
 

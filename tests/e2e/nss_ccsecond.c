@@ -1,5 +1,7 @@
 /* A second name-service source for the shadow database, for the tests: the
- * entries of the file named by CCSECOND_SHADOW.  Built as
+ * entries of the file named by CCSECOND_SHADOW.  Like many directory
+ * services it answers lookups of some names that it does not enumerate:
+ * here those that begin with "h".  Built as
  * libnss_ccsecond.so.2 and found through LD_LIBRARY_PATH when nsswitch.conf
  * says "shadow: files ccsecond". */
 #include <errno.h>
@@ -37,7 +39,10 @@ enum nss_status _nss_ccsecond_setspent(int stayopen) {
 }
 
 enum nss_status _nss_ccsecond_getspent_r(struct spwd *sp, char *buf, size_t len, int *err) {
-    return next(walk, sp, buf, len, err);
+    enum nss_status st;
+    while ((st = next(walk, sp, buf, len, err)) == NSS_STATUS_SUCCESS && sp->sp_namp[0] == 'h')
+        continue;
+    return st;
 }
 
 enum nss_status _nss_ccsecond_getspnam_r(const char *name, struct spwd *sp, char *buf, size_t len,
