@@ -19,7 +19,9 @@
 #include <shadow.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <new>
@@ -74,14 +76,14 @@ class ShadowIndex {
     // the first entry of a name).
     void Add(const struct spwd &sp) {
         if (sp.sp_namp == nullptr) return;
-        const size_t hash = Hash(sp.sp_namp);
-        size_t i = Probe(sp.sp_namp, hash);
+        const uint32_t hash = Hash(sp.sp_namp);
+        const size_t i = Probe(sp.sp_namp, hash);
         if (slots_[i].entry != 0) return;
         struct spwd copy = sp;
         copy.sp_namp = const_cast<char *>(text_.Copy(sp.sp_namp));
         if (sp.sp_pwdp != nullptr) copy.sp_pwdp = const_cast<char *>(text_.Copy(sp.sp_pwdp));
         entries_.push_back(copy);
-        slots_[i] = {hash, entries_.size()};
+        slots_[i] = {hash, static_cast<uint32_t>(entries_.size())};
         if (2 * entries_.size() > slots_.size()) Rehash();
     }
 
@@ -101,14 +103,16 @@ class ShadowIndex {
   private:
     static constexpr size_t kFirstSize = 1024;
     struct Slot {
-        size_t hash = 0;
-        size_t entry = 0;  // 1 + index into entries_; 0 when free
+        uint32_t hash = 0;
+        uint32_t entry = 0;  // 1 + index into entries_; 0 when free
     };
 
-    static size_t Hash(const char *name) { return std::hash<std::string_view>{}(name); }
+    static uint32_t Hash(const char *name) {
+        return static_cast<uint32_t>(std::hash<std::string_view>{}(name));
+    }
 
     // The slot that holds name, or the free slot where it would go.
-    size_t Probe(const char *name, size_t hash) const {
+    size_t Probe(const char *name, uint32_t hash) const {
         const size_t mask = slots_.size() - 1;
         size_t i = hash & mask;
         while (slots_[i].entry != 0 &&
@@ -130,7 +134,9 @@ class ShadowIndex {
     }
 
     TextArena text_;
-    std::vector<struct spwd> entries_;  // pointers into text_, no text of their own
+    // In the order read; pointers into text_, no text of their own.  A
+    // deque grows without moving what it holds.
+    std::deque<struct spwd> entries_;
     std::vector<Slot> slots_ = std::vector<Slot>(kFirstSize);
     size_t next_ = 0;  // the entry after the last one found
 };
