@@ -44,7 +44,7 @@ int Select(int, fd_set *, fd_set *, fd_set *, struct timeval *) {
 // Types keys into one gl_getline call per iteration; counters give the
 // bytes and write calls per key.  scroll 0 keeps the default step (27).
 void Run(benchmark::State &state, const std::string &keys, int scroll) {
-    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit};
+    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit, nullptr};
     gl_vi_mode = 0;
     gl_termw = 80;
     gl_scroll = scroll ? scroll : 27;

@@ -106,7 +106,7 @@ void Setup() {
     g_found.c_cc[VQUIT] = 28;
     g_found.c_cc[VSUSP] = 0;  // never suspend: that stops the process group
     g_found.c_cc[VMIN] = 1;
-    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit};
+    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit, nullptr};
 }
 
 void ReadMatches(fuzz::Input &in) {

@@ -1,6 +1,7 @@
 // The completion driver and the match listing.
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -103,7 +104,9 @@ Owned common_prefix(int n, size_t wlen) {
         for (int i = 1; i < n && all; ++i) all = gl_matches[i][p] == first[p];
         if (!all) break;
     }
-    return Owned(strndup(first, p));
+    // Matches that part inside a character share only what comes before it.
+    int whole = gl_char_start(first, static_cast<int>(p), static_cast<int>(std::strlen(first)));
+    return Owned(strndup(first, std::max(wlen, static_cast<size_t>(whole))));
 }
 
 bool quoting_wanted() {
@@ -214,6 +217,8 @@ void complete_with(Line &l, int *loc, int n, bool list) {
     char q = opening_quote(l, text);
     size_t tl = std::strlen(text);
     size_t m = fitting(l, q != 0, tl);
+    if (m < tl)
+        m = static_cast<size_t>(gl_char_start(text, static_cast<int>(m), static_cast<int>(tl)));
     // Cut back to the typed word or less, the completion would only lose
     // text (or add a lone quote): there is no room for it.
     if ((m < tl && m <= wlen) || (q != 0 && !open_quote(l, q))) {
@@ -271,6 +276,8 @@ size_t shown_from(int n) {
         for (int i = 1; i < n && all; ++i) all = gl_matches[i][p] == first[p];
         if (!all) break;
     }
+    p = static_cast<size_t>(
+        gl_char_start(first, static_cast<int>(p), static_cast<int>(std::strlen(first))));
     while (p > 0 && gl_isalnum(static_cast<unsigned char>(first[p - 1]))) --p;
     return p;
 }
