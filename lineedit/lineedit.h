@@ -43,27 +43,30 @@ char *gl_getpass(const char *prompt, char *buf, int size) GL_NOEXCEPT;
 
 /* Result of the last gl_getline: 0 accepted, -1 end of input or read
  * error, -2 interrupt or quit character, -3 suspend character. */
-int gl_last_result(void) GL_NOEXCEPT;
+int   gl_last_result(void) GL_NOEXCEPT;
 
 /* Restore the terminal and release the history. */
-void gl_dispose(void) GL_NOEXCEPT;
+void  gl_dispose(void) GL_NOEXCEPT;
 
 /* ---- Screen settings --------------------------------------------------- */
 
 /* Width in columns (21 to 250; also switches to one-column scrolling). */
-void gl_setwidth(int width) GL_NOEXCEPT;
+void  gl_setwidth(int width) GL_NOEXCEPT;
 /* Height in rows (10 or more). */
-void gl_setheight(int height) GL_NOEXCEPT;
+void  gl_setheight(int height) GL_NOEXCEPT;
 extern int gl_termw, gl_termh, gl_scroll, gl_vi_mode;
 
 /* ---- History ------------------------------------------------------------- */
 
 /* Store a copy of line (blank lines and immediate repeats are dropped). */
-void gl_add_history(const char *line) GL_NOEXCEPT;
-/* Write the stored lines, oldest first, to a file created mode 0600. */
-void gl_write_history(const char *path) GL_NOEXCEPT;
+void  gl_add_history(const char *line) GL_NOEXCEPT;
+/* Write the stored lines, oldest first, to a file created mode 0600.  The
+ * file is replaced whole (a new copy beside it, synced, renamed over it)
+ * under an advisory lock; an existing file keeps its mode and owner, a
+ * symbolic link is followed, and a failed write leaves the old file. */
+void  gl_write_history(const char *path) GL_NOEXCEPT;
 /* Add every line of a file to the history. */
-void gl_read_history(const char *path) GL_NOEXCEPT;
+void  gl_read_history(const char *path) GL_NOEXCEPT;
 
 /* ---- Completion ---------------------------------------------------------- */
 
@@ -72,26 +75,26 @@ void gl_read_history(const char *path) GL_NOEXCEPT;
 typedef char *(*gl_completion_fn)(const char *word, int index);
 extern gl_completion_fn gl_completer;
 /* Install fn, or the filename completer when fn is null. */
-void gl_set_completer(gl_completion_fn fn) GL_NOEXCEPT;
+void  gl_set_completer(gl_completion_fn fn) GL_NOEXCEPT;
 char *gl_filename_completer(const char *word, int index) GL_NOEXCEPT;
-extern char **gl_matches;        /* matches of the running completion */
-extern int gl_completion_suffix; /* put after a single match */
-extern int gl_quote_completions; /* >0 always, 0 never, <0 file names */
+extern char      **gl_matches;            /* matches of the running completion */
+extern int         gl_completion_suffix;  /* put after a single match */
+extern int         gl_quote_completions;  /* >0 always, 0 never, <0 file names */
 extern const char *gl_quote_trigger_chars;
-extern int gl_show_completion_progress;
+extern int         gl_show_completion_progress;
 
 /* Remember dir as the home directory, or look it up when dir is null. */
-void gl_set_home_directory(const char *dir) GL_NOEXCEPT;
+void  gl_set_home_directory(const char *dir) GL_NOEXCEPT;
 extern char *gl_home_path;
 
 /* ---- Hooks ----------------------------------------------------------------- */
 
-extern int (*gl_load_hook)(char *buf);
-extern int (*gl_accept_hook)(char *buf);
-extern int (*gl_tab_handler)(char *buf, int promptWidth, int *loc, size_t bufSize);
+extern int    (*gl_load_hook)(char *buf);
+extern int    (*gl_accept_hook)(char *buf);
+extern int    (*gl_tab_handler)(char *buf, int promptWidth, int *loc, size_t bufSize);
 extern size_t (*gl_prompt_width)(const char *prompt);
 /* The default TAB handler: spaces up to the next multiple of 8 columns. */
-int gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) GL_NOEXCEPT;
+int   gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) GL_NOEXCEPT;
 
 #ifdef __cplusplus
 }
