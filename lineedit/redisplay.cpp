@@ -290,7 +290,7 @@ void gl_resized(void) noexcept {
     int old_row = prompt_width(gl_last_prompt) + shown_length();
     gl_ask_window_size();
     gl_putc('\r');
-    put_repeated(' ', std::min(old_row, gl_termw - 1));
+    put_repeated(' ', std::min(old_row, gl_termw));
     gl_redisplay(gl_search_active ? srch_prompt : gl_prompt, -2, gl_pos);
 }
 
