@@ -123,7 +123,7 @@ int gl_cols(const char *s, int from, int to) noexcept {
 }
 
 int gl_index_at(const char *s, int from, int n, int cols) noexcept {
-    if (!gl_utf8) return from + cols < n ? from + cols : n;
+    if (!gl_utf8) return from + cols;
     int i = from;
     while (i < n) {
         int w = gl_char_cols(s, i, n);

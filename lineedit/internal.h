@@ -101,7 +101,8 @@ int gl_cluster_start(const char *s, int i, int n) GL_NOEXCEPT;
 /* Columns of the character at i, and of the characters in [from, to). */
 int gl_char_cols(const char *s, int i, int n) GL_NOEXCEPT;
 int gl_cols(const char *s, int from, int to) GL_NOEXCEPT;
-/* The furthest character start reached from from within cols columns. */
+/* The furthest character start reached from from within cols columns
+ * (in byte mode simply from + cols). */
 int gl_index_at(const char *s, int from, int n, int cols) GL_NOEXCEPT;
 /* The bytes that show the character at i on screen; returns their count. */
 int gl_char_shown(const char *s, int i, int n, char out[4]) GL_NOEXCEPT;

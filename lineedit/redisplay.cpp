@@ -154,7 +154,9 @@ int view_start_for(int cursor) {
     if (shift <= 0) return 0;
     // A wide character just left of the cursor must not put it under the "$".
     int start = index_from_col(shift / scroll * scroll);
-    return start < cursor ? start : gl_cluster_start(gl_buf, gl_char_prev(gl_buf, cursor), gl_cnt);
+    if (gl_utf8 && start >= cursor && cursor > 0)
+        start = gl_cluster_start(gl_buf, gl_char_prev(gl_buf, cursor), gl_cnt);
+    return start;
 }
 
 // Leave the terminal cursor over buffer index cursor.
