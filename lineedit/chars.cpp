@@ -61,6 +61,11 @@ int columns_of(char32_t cp) {
     return wcwidth(static_cast<wchar_t>(cp));
 }
 
+// The common case, one byte one column, without decoding.
+bool printable_ascii(char c) {
+    return c >= 0x20 && c < 0x7F;
+}
+
 }  // namespace
 
 void gl_chars_setup(void) noexcept {
@@ -118,7 +123,15 @@ int gl_char_cols(const char *s, int i, int n) noexcept {
 int gl_cols(const char *s, int from, int to) noexcept {
     if (!gl_utf8) return to - from;
     int cols = 0;
-    for (int i = from; i < to; i = gl_char_next(s, i, to)) cols += gl_char_cols(s, i, to);
+    for (int i = from; i < to;) {
+        if (printable_ascii(s[i])) {
+            ++cols;
+            ++i;
+            continue;
+        }
+        cols += gl_char_cols(s, i, to);
+        i = gl_char_next(s, i, to);
+    }
     return cols;
 }
 
@@ -126,7 +139,7 @@ int gl_index_at(const char *s, int from, int n, int cols) noexcept {
     if (!gl_utf8) return from + cols;
     int i = from;
     while (i < n) {
-        int w = gl_char_cols(s, i, n);
+        int w = printable_ascii(s[i]) ? 1 : gl_char_cols(s, i, n);
         if (w > cols) break;
         cols -= w;
         i = gl_char_next(s, i, n);

@@ -2,6 +2,7 @@
 its output drawn by a VT100 screen emulator, checked after each key."""
 
 import fcntl
+import hashlib
 import os
 import pty
 import select
@@ -172,6 +173,23 @@ class Bytes(unittest.TestCase):
             self.assertIn(b"line: " + b"x" * 2046 + b"\r\n", r.screen)
             with open(history, "rb") as f:
                 self.assertEqual(f.read(), b"x" * 2046 + b"\nafter\n")
+        finally:
+            shutil.rmtree(folder)
+
+    @unittest.skipUnless(harness.can_use_namespaces(), "needs root and mount namespaces")
+    def test_full_disk_keeps_the_old_history(self):
+        folder = tempfile.mkdtemp()
+        # A 16 KiB file system filled up by a filler and the old history (4,000
+        # bytes), to which a line of 200 is added: the new file does not fit.
+        script = ('mount -t tmpfs -o size=16k tmpfs "$1" && cd "$1" && '
+                  'for i in $(seq 20); do printf "%0199d\\n" $i; done > h && '
+                  '{ cat /dev/zero > fill 2>/dev/null; "$2" h; md5sum h; ls -1; }')
+        try:
+            steps = [("expect", b"> "), ("send", b"n" * 200 + b"\r"), ("expect", b"line: n"), ("send", b"\x04")]
+            r = harness.pty_session(["unshare", "-m", "sh", "-c", script, "sh", folder,
+                                     harness.program("linedemo")], steps)
+            old = b"".join(b"%0199d\n" % i for i in range(1, 21))
+            self.assertIn(hashlib.md5(old).hexdigest().encode() + b"  h\r\nfill\r\nh\r\n", r.screen)
         finally:
             shutil.rmtree(folder)
 
