@@ -282,21 +282,32 @@ size_t shown_from(int n) {
     return p;
 }
 
+int columns_of(const char *text) {
+    return gl_cols(text, 0, static_cast<int>(std::strlen(text)));
+}
+
+// One row of the listing: names start at columns 4, 4 + colw, ... (a name
+// never reaches the next column); one that does not fit the row is left
+// out.
 void list_row(int r, int nrows, int ncols, int colw, int total, size_t p) {
     char line[kRowSize];
-    std::memset(line, ' ', sizeof line);
+    size_t used = 0;
+    long col = 0;
     for (int c = 0; c < ncols; ++c) {
         int i = r + c * nrows;
         if (i >= total) break;
         const char *name = gl_matches[i] + p;
         size_t len = std::strlen(name);
         long pos = 4L + static_cast<long>(c) * colw;
-        if (pos >= 0 && static_cast<size_t>(pos) + len <= kRowSize - 1)
-            std::memcpy(line + pos, name, len);
+        size_t pad = pos > col ? static_cast<size_t>(pos - col) : 0;
+        if (pos < 0 || used + pad + len > kRowSize - 1) continue;
+        std::memset(line + used, ' ', pad);
+        std::memcpy(line + used + pad, name, len);
+        used += pad + len;
+        col += static_cast<long>(pad) + columns_of(name);
     }
-    int end = kRowSize - 1;
-    while (end > 0 && line[end - 1] == ' ') --end;
-    line[end] = '\0';
+    while (used > 0 && line[used - 1] == ' ') --used;
+    line[used] = '\0';
     gl_puts(line);
     gl_putc('\n');
 }
@@ -306,7 +317,7 @@ void list_columns(int n) {
     size_t p = shown_from(n);
     int maxlen = 0;
     for (int i = 0; i < n; ++i) {
-        int len = static_cast<int>(std::strlen(gl_matches[i]) - p);
+        int len = columns_of(gl_matches[i] + p);
         if (len > maxlen) maxlen = len;
     }
     int ncols = (gl_termw - 8) / (maxlen + 2);

@@ -578,11 +578,15 @@ char *gl_getline(const char *prompt) noexcept {
 int gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) noexcept {
     if (buf == nullptr || loc == nullptr || *loc < 0 || bufSize == 0) return -1;
     int at = *loc;
-    int spaces = 8 - (at + promptWidth) % 8;
     const size_t len = strnlen(buf, bufSize - 1);
+    if (static_cast<size_t>(at) > len) {
+        gl_beep();
+        return -1;
+    }
+    int spaces = 8 - (gl_cols(buf, 0, at) + promptWidth) % 8;
     // Spaces that would push typed text off the end of the buffer are
     // refused, so that nothing the user typed is lost.
-    if (len + static_cast<size_t>(spaces) > bufSize - 1 || static_cast<size_t>(at) > len) {
+    if (len + static_cast<size_t>(spaces) > bufSize - 1) {
         gl_beep();
         return -1;
     }
