@@ -116,6 +116,7 @@ void deliver(Loop &loop, int result, void (*send)()) {
     gl_cleanup();
     send();
     gl_init();
+    gl_out_begin();
     gl_redraw();
     finish(loop, result, gl_buf);
 }

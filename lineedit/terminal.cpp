@@ -291,8 +291,10 @@ void gl_init(void) GL_NOEXCEPT {
     gl_init_state = 1;
 }
 
+// Output is written out first: a program's handler for a signal the
+// editor raises next may leave without coming back.
 void gl_cleanup(void) GL_NOEXCEPT {
-    write_collected();
+    gl_out_flush();
     gl_winch_restore();
     if (gl_init_state > 0) gl_term_restore();
     // Leaving the never-initialised state skips the first-time set-up in
