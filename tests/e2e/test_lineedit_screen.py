@@ -87,6 +87,8 @@ SCREEN = [
                       (RIGHT * 25, "> $abcd中文xyz", 9)], DIGITS.decode() + "abcd中文xyz"),
     ("wide at the edges", [], [("中文字".encode() * 4, "> $ 字", 6), (HOME, "> " + "中文字" * 3 + "中$", 2),
                                (END, "> $ 字", 6)], "中文字" * 4),
+    ("narrow row", ["-p", "prompt> "], [(b"0123456789abcdef", "prompt> $ef", 11),
+                                       (HOME, "prompt> 0123456789abcd$", 8)], "0123456789abcdef"),
     ("resized", [], [(DIGITS, "> " + DIGITS.decode(), 22), (LEFT * 3, "> " + DIGITS.decode(), 19),
                          (22, "> 012345678901234567$", 19), (40, "> " + DIGITS.decode(), 19),
                          (b"X", "> 01234567890123456X789", 20)], "01234567890123456X789"),
