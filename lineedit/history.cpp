@@ -351,12 +351,15 @@ void srch_type(int ch) noexcept {
         srch_older(0);
 }
 
+// The leading bytes of a character are added quietly; its last one
+// searches and redraws as a typed byte does.
 void srch_type_char(const char *c, int n) noexcept {
     if (n > 1 && srch_len + n > kSearchTextMax) {
         gl_beep();
         return;
     }
-    for (int k = 0; k < n; ++k) srch_type(c[k] & 0xFF);
+    for (int k = 0; k < n - 1; ++k) srch_text[srch_len++] = c[k];
+    srch_type(c[n - 1] & 0xFF);
 }
 
 void srch_end(void) noexcept {

@@ -87,6 +87,8 @@ SCREEN = [
                       (RIGHT * 25, "> $abcd中文xyz", 9)], DIGITS.decode() + "abcd中文xyz"),
     ("wide at the edges", [], [("中文字".encode() * 4, "> $ 字", 6), (HOME, "> " + "中文字" * 3 + "中$", 2),
                                (END, "> $ 字", 6)], "中文字" * 4),
+    ("search and words", [], [("a wörld\r".encode(), ">", 2), (b"\x12" + "ö".encode(), "ö? a wörld", 6),
+                              (b"\x1b\x05\x1bb", "> a wörld", 4), (b"\x17", "> wörld", 2)], "wörld"),
     ("narrow row", ["-p", "prompt> "], [(b"0123456789abcdef", "prompt> $ef", 11),
                                        (HOME, "prompt> 0123456789abcd$", 8)], "0123456789abcdef"),
     ("resized", [], [(DIGITS, "> " + DIGITS.decode(), 22), (LEFT * 3, "> " + DIGITS.decode(), 19),
