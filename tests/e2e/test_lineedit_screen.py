@@ -41,7 +41,8 @@ class Terminal:  # linedemo on a pseudo-terminal 24 columns wide, drawn by pyte
                 os.execve(harness.program("linedemo"), ["linedemo", "-s"] + args, harness.clean_env(UTF8))
             finally:
                 os._exit(127)
-        self.key(b"")
+        while not self.out and os.waitpid(self.pid, os.WNOHANG)[0] == 0:
+            self.key(b"")  # the prompt: raw mode is set
 
     # Sends keys, or sets a new width (the kernel signals the program), and
     # draws what comes back until the program is quiet (or has ended).
