@@ -1,8 +1,10 @@
 // What the line editor writes to the terminal per typed key: a 300-character
 // line typed at width 80, through the gl_io seam (no terminal), counting
-// every byte written.
+// every byte written and every write call.  The line is ASCII, or 2-byte
+// or 3-byte (two columns wide) UTF-8 characters, typed in a UTF-8 locale.
 #include <benchmark/benchmark.h>
 
+#include <clocale>
 #include <string>
 
 #include "lineedit/internal.h"
@@ -41,12 +43,25 @@ int Select(int, fd_set *, fd_set *, fd_set *, struct timeval *) {
     std::exit(status);
 }
 
+// Keys: bytes that do not continue a UTF-8 character.
+double KeysIn(const std::string &bytes) {
+    double n = 0;
+    for (char c : bytes) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
 // Types keys into one gl_getline call per iteration; counters give the
 // bytes and write calls per key.  scroll 0 keeps the default step (27).
 void Run(benchmark::State &state, const std::string &keys, int scroll) {
-    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit};
+    gl_io.read = Read;
+    gl_io.write = Write;
+    gl_io.isatty = IsATTY;
+    gl_io.tcgetattr = GetAttr;
+    gl_io.tcsetattr = SetAttr;
+    gl_io.select = Select;
+    gl_io.exit = Exit;
     gl_vi_mode = 0;
-    gl_termw = 80;
+    gl_setwidth(80);  // not the size of the terminal the benchmark runs in
     gl_scroll = scroll ? scroll : 27;
     g_keys = keys;
     size_t bytes = 0, writes = 0;
@@ -57,31 +72,41 @@ void Run(benchmark::State &state, const std::string &keys, int scroll) {
         bytes = g_written;
         writes = g_writes;
     }
-    const double n = static_cast<double>(keys.size());
+    const double n = KeysIn(keys);
     state.counters["keys"] = n;
     state.counters["bytes_per_key"] = static_cast<double>(bytes) / n;
     state.counters["writes_per_key"] = static_cast<double>(writes) / n;
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(keys.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
 }
 
-const std::string kLine = [] {
+// 300 characters of ASCII (kind 0), of 2-byte letters (1) or of 3-byte
+// wide characters (2).
+std::string Line(int64_t kind) {
+    static const char *const kAlphabets[][5] = {
+        {"a", "b", "c", "d", "e"},
+        {"\u00e0", "\u00e9", "\u00ee", "\u00f5", "\u00fc"},
+        {"\u4e2d", "\u6587", "\u5b57", "\u7b26", "\u884c"},
+    };
     std::string s;
-    for (int i = 0; i < 300; ++i) s += static_cast<char>('a' + i % 26);
+    for (int i = 0; i < 300; ++i) s += kAlphabets[kind][i % 5];
     return s;
-}();
-
-// Typing 300 characters and Return.
-void BM_Type300(benchmark::State &state) {
-    Run(state, kLine + "\r", static_cast<int>(state.range(0)));
 }
-BENCHMARK(BM_Type300)->Arg(0)->Arg(1);
+
+// Typing 300 characters and Return; range(0) the scroll step, range(1)
+// the kind of characters.
+void BM_Type300(benchmark::State &state) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    Run(state, Line(state.range(1)) + "\r", static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_Type300)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({0, 2});
 
 // Typing 300 characters, going back 150 and typing 20 more there.
 void BM_Type300EditMiddle(benchmark::State &state) {
-    Run(state, kLine + std::string(150, '\x02') + std::string(20, 'X') + "\r",
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    Run(state, Line(state.range(1)) + std::string(150, '\x02') + std::string(20, 'X') + "\r",
         static_cast<int>(state.range(0)));
 }
-BENCHMARK(BM_Type300EditMiddle)->Arg(0)->Arg(1);
+BENCHMARK(BM_Type300EditMiddle)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({0, 2});
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // credcheck: find out whether this host's encrypted passwords can be read
 // and whether passwords authenticate against them.
+#include <clocale>
 #include <string_view>
 
 #include "cred/cred.h"
@@ -12,6 +13,7 @@ constexpr int kUsageStatus = 2;
 }  // namespace
 
 int main(int argc, char **argv) {
+    std::setlocale(LC_CTYPE, "");  // passwords typed in UTF-8 are read by character
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "credcheck";
     if (argc < 2) {
         credcheck::PrintUsage(program);

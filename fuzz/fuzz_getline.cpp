@@ -1,15 +1,17 @@
 // The line editor's key loop on arbitrary key streams, through the gl_io
 // seam (no terminal), with a completion function that returns arbitrary
-// matches, arbitrary screen sizes, prompts, modes and hooks.
+// matches, arbitrary screen sizes, prompts, modes and hooks, in the C
+// locale or (a flag bit) in a UTF-8 one.
 //
-// A fatal editor error (a line that overflows the buffer, reachable with a
-// handful of keys through vi counts, yanks and completions) ends in
+// A fatal editor error (once a line that overflowed the buffer, reachable
+// with a handful of keys through vi counts, yanks and completions) ends in
 // gl_io.exit.  Here that exit jumps back to the target: gl_error restores
 // the terminal before it calls exit, the frames it leaves are the editor's
 // plain C-style ones (they hold no objects with destructors), and every
 // gl_getline starts from a fresh line, so the editor is sound to use
 // afterwards.  Limiting the input length instead would not do: 3 keys of
 // a vi count and a yank overflow the line.
+#include <clocale>
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
@@ -106,7 +108,7 @@ void Setup() {
     g_found.c_cc[VQUIT] = 28;
     g_found.c_cc[VSUSP] = 0;  // never suspend: that stops the process group
     g_found.c_cc[VMIN] = 1;
-    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit};
+    gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit, nullptr};
 }
 
 void ReadMatches(fuzz::Input &in) {
@@ -137,6 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ReadMatches(in);
     g_keys = {in.Rest(), 0};
 
+    std::setlocale(LC_CTYPE, (more & 0x80) ? "C.UTF-8" : "C");
     gl_vi_mode = flags & 1;
     gl_overwrite = (flags >> 1) & 1;
     gl_show_completion_progress = (flags >> 2) & 1;
@@ -170,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (line != nullptr && line != gl_buf) fuzz::Fail("gl_getline returned another buffer");
             if (result == 0) {
                 const size_t len = strlen(line);
-                if (len == 0 || len > GL_BUF_SIZE - 1 || line[len - 1] != '\n')
+                if (len == 0 || len > GL_LINE_MAX + 1 || line[len - 1] != '\n')
                     fuzz::Fail("accepted line without its line feed");
             } else if (result == -1) {
                 if (line != nullptr) fuzz::Fail("end of input returned a line");

@@ -1,6 +1,7 @@
 // The completion driver and the match listing.
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -103,7 +104,9 @@ Owned common_prefix(int n, size_t wlen) {
         for (int i = 1; i < n && all; ++i) all = gl_matches[i][p] == first[p];
         if (!all) break;
     }
-    return Owned(strndup(first, p));
+    // Matches that part inside a character share only what comes before it.
+    int whole = gl_char_start(first, static_cast<int>(p), static_cast<int>(std::strlen(first)));
+    return Owned(strndup(first, std::max(wlen, static_cast<size_t>(whole))));
 }
 
 bool quoting_wanted() {
@@ -214,6 +217,8 @@ void complete_with(Line &l, int *loc, int n, bool list) {
     char q = opening_quote(l, text);
     size_t tl = std::strlen(text);
     size_t m = fitting(l, q != 0, tl);
+    if (m < tl)
+        m = static_cast<size_t>(gl_char_start(text, static_cast<int>(m), static_cast<int>(tl)));
     // Cut back to the typed word or less, the completion would only lose
     // text (or add a lone quote): there is no room for it.
     if ((m < tl && m <= wlen) || (q != 0 && !open_quote(l, q))) {
@@ -271,25 +276,38 @@ size_t shown_from(int n) {
         for (int i = 1; i < n && all; ++i) all = gl_matches[i][p] == first[p];
         if (!all) break;
     }
+    p = static_cast<size_t>(
+        gl_char_start(first, static_cast<int>(p), static_cast<int>(std::strlen(first))));
     while (p > 0 && gl_isalnum(static_cast<unsigned char>(first[p - 1]))) --p;
     return p;
 }
 
+int columns_of(const char *text) {
+    return gl_cols(text, 0, static_cast<int>(std::strlen(text)));
+}
+
+// One row of the listing: names start at columns 4, 4 + colw, ... (a name
+// never reaches the next column); one that does not fit the row is left
+// out.
 void list_row(int r, int nrows, int ncols, int colw, int total, size_t p) {
     char line[kRowSize];
-    std::memset(line, ' ', sizeof line);
+    size_t used = 0;
+    long col = 0;
     for (int c = 0; c < ncols; ++c) {
         int i = r + c * nrows;
         if (i >= total) break;
         const char *name = gl_matches[i] + p;
         size_t len = std::strlen(name);
         long pos = 4L + static_cast<long>(c) * colw;
-        if (pos >= 0 && static_cast<size_t>(pos) + len <= kRowSize - 1)
-            std::memcpy(line + pos, name, len);
+        size_t pad = pos > col ? static_cast<size_t>(pos - col) : 0;
+        if (pos < 0 || used + pad + len > kRowSize - 1) continue;
+        std::memset(line + used, ' ', pad);
+        std::memcpy(line + used + pad, name, len);
+        used += pad + len;
+        col += static_cast<long>(pad) + columns_of(name);
     }
-    int end = kRowSize - 1;
-    while (end > 0 && line[end - 1] == ' ') --end;
-    line[end] = '\0';
+    while (used > 0 && line[used - 1] == ' ') --used;
+    line[used] = '\0';
     gl_puts(line);
     gl_putc('\n');
 }
@@ -299,7 +317,7 @@ void list_columns(int n) {
     size_t p = shown_from(n);
     int maxlen = 0;
     for (int i = 0; i < n; ++i) {
-        int len = static_cast<int>(std::strlen(gl_matches[i]) - p);
+        int len = columns_of(gl_matches[i] + p);
         if (len > maxlen) maxlen = len;
     }
     int ncols = (gl_termw - 8) / (maxlen + 2);

@@ -4,8 +4,12 @@
 // shared empty line hist_blank, so at most HIST_SLOTS - 1 lines are kept.
 // A slot is null (never used), hist_blank, or a malloc'ed copy.
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,14 +78,92 @@ struct File {
     }
 };
 
-// Opens a history file for writing.  A new file is created private to its
-// owner; an existing one keeps its mode and owner.
-FILE *open_for_writing(const char *path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
+// Follows symbolic links from path to the file they name, which need not
+// exist yet.  False when the name grows too long or the links loop.
+bool resolve_links(const char *path, char (&out)[PATH_MAX]) {
+    if (std::strlen(path) >= sizeof out) return false;
+    std::strcpy(out, path);
+    for (int hops = 0; hops < 40; ++hops) {
+        char link[PATH_MAX];
+        ssize_t n = readlink(out, link, sizeof link - 1);
+        if (n < 0) return true;  // not a link: this is the file
+        link[n] = '\0';
+        const char *slash = std::strrchr(out, '/');
+        size_t dir = link[0] == '/' || slash == nullptr ? 0 : static_cast<size_t>(slash - out) + 1;
+        if (dir + static_cast<size_t>(n) >= sizeof out) return false;
+        std::memcpy(out + dir, link, static_cast<size_t>(n) + 1);
+    }
+    return false;
+}
+
+// The history file, held under an exclusive advisory lock while it is
+// replaced, so that two programs saving at once take turns.
+struct LockedFile {
+    int fd = -1;
+    bool created = false;  // by us, to have something to lock
+    struct stat st {};
+    ~LockedFile() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+bool lock_file(const char *path, LockedFile &file) {
+    for (int tries = 0; tries < 100; ++tries) {
+        file.fd = open(path, O_RDONLY | O_CLOEXEC);
+        file.created = file.fd < 0 && errno == ENOENT;
+        if (file.created) file.fd = open(path, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file.fd < 0) {
+            if (errno == EEXIST) continue;  // made by another writer meanwhile
+            return false;
+        }
+        struct stat now;
+        if (flock(file.fd, LOCK_EX) == 0 && fstat(file.fd, &file.st) == 0 &&
+            stat(path, &now) == 0 && now.st_ino == file.st.st_ino && now.st_dev == file.st.st_dev)
+            return true;
+        // Replaced by another writer while we waited: lock the new one.
+        close(file.fd);
+        file.fd = -1;
+    }
+    return false;
+}
+
+// The lines oldest first into fd, synced.  The blank slot at the end of
+// the ring and the one after it (the oldest line of a full ring) are left
+// out, so a full ring writes its newest 98 lines.
+bool write_lines(int fd) {
     FILE *f = fdopen(fd, "w");
-    if (!f) close(fd);
-    return f;
+    if (f == nullptr) {
+        close(fd);
+        return false;
+    }
+    File file{f};
+    // Counted from the end of the ring, not from the browsing position: a
+    // user who browsed before the program saved would otherwise lose the
+    // lines at and after that position and get the rest out of order.
+    for (int k = 2; k < HIST_SLOTS; ++k) {
+        const char *line = hist_ring[(hist_end + k) % HIST_SLOTS];
+        if (line != nullptr && line[0] != '\0') std::fprintf(f, "%s\n", line);
+    }
+    bool ok = std::fflush(f) == 0 && !std::ferror(f) && fsync(fd) == 0;
+    file.f = nullptr;
+    return std::fclose(f) == 0 && ok;
+}
+
+// Writes a new copy beside the file, with the old one's mode and owner,
+// and renames it over the file.  Any failure leaves the file as it was.
+bool replace_file(const char *path, const LockedFile &old) {
+    char temp[PATH_MAX];
+    if (std::snprintf(temp, sizeof temp, "%s.XXXXXX", path) >= static_cast<int>(sizeof temp))
+        return false;
+    int fd = mkostemp(temp, O_CLOEXEC);  // mode 0600
+    if (fd < 0) return false;
+    bool ok = fchmod(fd, old.st.st_mode & 07777) == 0;
+    if (ok && fchown(fd, old.st.st_uid, old.st.st_gid) != 0) {
+        // Only the owner or root may give a file away; it stays ours.
+    }
+    ok = write_lines(fd) && ok && rename(temp, path) == 0;
+    if (!ok) unlink(temp);
+    return ok;
 }
 
 void rebuild_search_prompt() {
@@ -197,21 +279,15 @@ char *hist_newer(void) noexcept {
     return line;
 }
 
-// Writes the lines oldest first, one per line.  The blank slot at the end
-// of the ring and the one after it (the oldest line of a full ring) are
-// left out, so a full ring writes its newest 98 lines.
+// Replaces the file as a whole (a crash or a full disk leaves the old
+// one), through symbolic links, one writer at a time.
 void gl_write_history(const char *path) noexcept {
     if (path == nullptr) return;
     ensure_setup();
-    File file{open_for_writing(path)};
-    if (!file.f) return;
-    // Counted from the end of the ring, not from the browsing position: a
-    // user who browsed before the program saved would otherwise lose the
-    // lines at and after that position and get the rest out of order.
-    for (int k = 2; k < HIST_SLOTS; ++k) {
-        const char *line = hist_ring[(hist_end + k) % HIST_SLOTS];
-        if (line != nullptr && line[0] != '\0') std::fprintf(file.f, "%s\n", line);
-    }
+    char target[PATH_MAX];
+    LockedFile old;
+    if (!resolve_links(path, target) || !lock_file(target, old)) return;
+    if (!replace_file(target, old) && old.created) unlink(target);
 }
 
 // Reads a file in pieces of at most 253 characters; each piece becomes a
@@ -243,7 +319,7 @@ void srch_set_text(int ch) noexcept {
         hist_cur = hist_end;
         return;
     } else {
-        --srch_len;
+        srch_len = gl_char_prev(srch_text, srch_len);
     }
     srch_text[srch_len] = '\0';
     rebuild_search_prompt();
@@ -273,6 +349,17 @@ void srch_type(int ch) noexcept {
         srch_newer(0);
     else
         srch_older(0);
+}
+
+// The leading bytes of a character are added quietly; its last one
+// searches and redraws as a typed byte does.
+void srch_type_char(const char *c, int n) noexcept {
+    if (n > 1 && srch_len + n > kSearchTextMax) {
+        gl_beep();
+        return;
+    }
+    for (int k = 0; k < n - 1; ++k) srch_text[srch_len++] = c[k];
+    srch_type(c[n - 1] & 0xFF);
 }
 
 void srch_end(void) noexcept {

@@ -1,7 +1,8 @@
 /*
  * internal.h - the line editor's inner layers, for its own files and tests.
  *
- * terminal.cpp  raw mode, byte I/O, screen settings, fatal errors
+ * terminal.cpp  raw mode, byte I/O, window size and resizes, fatal errors
+ * chars.cpp     characters: their length in bytes and width in columns
  * getpass.cpp   masked entry
  * redisplay.cpp the line buffer, its edits and the one-row redisplay
  * history.cpp   the history ring, history files, incremental search
@@ -36,6 +37,9 @@ struct gl_io_ops {
     int (*tcsetattr)(int fd, int when, const struct termios *t);
     int (*select)(int n, fd_set *r, fd_set *w, fd_set *e, struct timeval *tv);
     void (*exit)(int status); /* must not return */
+    /* The window's size in columns and rows; null, or a nonzero return,
+     * when it cannot be known. */
+    int (*winsize)(int fd, int *cols, int *rows);
 };
 extern struct gl_io_ops gl_io;
 
@@ -61,9 +65,60 @@ void gl_init(void) GL_NOEXCEPT;
 void gl_cleanup(void) GL_NOEXCEPT;
 void gl_read_inputrc(void) GL_NOEXCEPT;
 
+/* Output of the editor itself is collected between gl_out_begin and
+ * gl_out_flush and written with one write; gl_putc and gl_puts called
+ * outside such a stretch write at once. */
+void gl_out_begin(void) GL_NOEXCEPT;
+void gl_out_flush(void) GL_NOEXCEPT;
+
+/* Takes the window's size unless the program or COLUMNS/ROWS fixed it. */
+void gl_ask_window_size(void) GL_NOEXCEPT;
+/* A SIGWINCH handler for the time keys are read; it chains to the
+ * program's own handler, which gl_winch_restore puts back. */
+void gl_winch_install(void) GL_NOEXCEPT;
+void gl_winch_restore(void) GL_NOEXCEPT;
+/* Called by gl_getc when a resize interrupted the read. */
+void gl_resized(void) GL_NOEXCEPT;
+
+/* ---- Characters (chars.cpp) ------------------------------------------------- */
+
+/* 1 when the program's locale says UTF-8 (looked at by gl_chars_setup at
+ * each gl_getline and gl_getpass): the editor then works on UTF-8
+ * characters; otherwise every byte is a character one column wide.
+ * Indexes below are byte offsets into s, n its length. */
+extern int gl_utf8;
+void gl_chars_setup(void) GL_NOEXCEPT;
+/* Bytes of the character at i (1 for a byte that starts none). */
+int gl_char_len(const char *s, int i, int n) GL_NOEXCEPT;
+/* The next character's start; i + 1 at or past the end. */
+int gl_char_next(const char *s, int i, int n) GL_NOEXCEPT;
+/* The previous character's start; -1 at the start. */
+int gl_char_prev(const char *s, int i) GL_NOEXCEPT;
+/* The start of the character holding byte i. */
+int gl_char_start(const char *s, int i, int n) GL_NOEXCEPT;
+/* Like gl_char_start, then back over zero-width marks to their base. */
+int gl_cluster_start(const char *s, int i, int n) GL_NOEXCEPT;
+/* Columns of the character at i, and of the characters in [from, to). */
+int gl_char_cols(const char *s, int i, int n) GL_NOEXCEPT;
+int gl_cols(const char *s, int from, int to) GL_NOEXCEPT;
+/* The furthest character start reached from from within cols columns
+ * (in byte mode simply from + cols). */
+int gl_index_at(const char *s, int from, int n, int cols) GL_NOEXCEPT;
+/* The bytes that show the character at i on screen; returns their count. */
+int gl_char_shown(const char *s, int i, int n, char out[4]) GL_NOEXCEPT;
+/* How many more bytes the start of a character in s[0..n) wants; 0 once
+ * it is whole, or when it cannot become a character. */
+int gl_char_wanted(const char *s, int n) GL_NOEXCEPT;
+/* Whether key (a byte as gl_getc returns it) continues a character. */
+int gl_char_continues(int key) GL_NOEXCEPT;
+/* Columns of a prompt: bytes, or in UTF-8 columns less ESC [ sequences. */
+size_t gl_text_width(const char *text) GL_NOEXCEPT;
+
 /* ---- Line buffer and redisplay (redisplay.cpp) ------------------------------ */
 
 #define GL_KILL_SIZE 256
+/* The longest line: "\n" and NUL must still fit after it. */
+#define GL_LINE_MAX (GL_BUF_SIZE - 2)
 
 extern char gl_buf[GL_BUF_SIZE];
 extern int gl_pos, gl_cnt;
@@ -75,6 +130,11 @@ extern int gl_width, gl_shift, gl_off_left, gl_off_right;
 void gl_redisplay(const char *prompt, int change, int cursor) GL_NOEXCEPT;
 void gl_redraw(void) GL_NOEXCEPT;
 void gl_addchar(int c) GL_NOEXCEPT;
+/* Inserts (or overwrites with) the n bytes of one character. */
+void gl_addtext(const char *c, int n) GL_NOEXCEPT;
+/* Puts the n bytes of one character in place of the one under the cursor,
+ * which stays where it is. */
+void gl_replace(const char *c, int n) GL_NOEXCEPT;
 void gl_del(int dir, int save) GL_NOEXCEPT;
 void gl_kill(int pos) GL_NOEXCEPT;
 void gl_kill_word(int dir) GL_NOEXCEPT;
@@ -107,6 +167,8 @@ extern int srch_anchor, srch_dir_forward;
 
 void srch_set_text(int ch) GL_NOEXCEPT;
 void srch_type(int ch) GL_NOEXCEPT;
+/* The n bytes of one character, refused whole when they do not fit. */
+void srch_type_char(const char *c, int n) GL_NOEXCEPT;
 void srch_end(void) GL_NOEXCEPT;
 void srch_older(int from_key) GL_NOEXCEPT;
 void srch_newer(int from_key) GL_NOEXCEPT;

@@ -12,7 +12,7 @@ int gl_result;
 int gl_vi_cmd;
 int (*gl_load_hook)(char *buf) = nullptr;
 int (*gl_tab_handler)(char *buf, int promptWidth, int *loc, size_t bufSize) = gl_tab_spaces;
-size_t (*gl_prompt_width)(const char *prompt) = ::strlen;
+size_t (*gl_prompt_width)(const char *prompt) = gl_text_width;
 
 namespace {
 
@@ -25,6 +25,8 @@ constexpr int kMaxViDigits = 31;
 struct Loop {
     int key = 0;       // the byte being handled
     int last_key = 0;  // the last byte > 0 handled, to tell a second TAB
+    int pending = 0;   // a byte read ahead that did not continue a character
+    bool has_pending = false;
     bool done = false;
     char *result = nullptr;
     // vi command mode
@@ -51,10 +53,27 @@ void move_to(int cursor) {
     gl_redisplay(gl_prompt, -1, cursor);
 }
 void move_left() {
-    move_to(gl_pos - 1);
+    move_to(gl_char_prev(gl_buf, gl_pos));
 }
 void move_right() {
-    move_to(gl_pos + 1);
+    move_to(gl_char_next(gl_buf, gl_pos, gl_cnt));
+}
+
+// The bytes of the character whose first byte is c, read from the
+// keyboard; a byte that does not continue it is kept as the next key.
+int read_char(Loop &loop, int c, char bytes[4]) {
+    int n = 0;
+    bytes[n++] = static_cast<char>(c);
+    while (gl_char_wanted(bytes, n) > 0) {
+        int b = gl_getc();
+        if (!gl_char_continues(b)) {
+            loop.pending = b;
+            loop.has_pending = true;
+            break;
+        }
+        bytes[n++] = static_cast<char>(b);
+    }
+    return n;
 }
 
 // A history line into the buffer (cut to what it holds), cursor at its end.
@@ -97,6 +116,7 @@ void deliver(Loop &loop, int result, void (*send)()) {
     gl_cleanup();
     send();
     gl_init();
+    gl_out_begin();
     gl_redraw();
     finish(loop, result, gl_buf);
 }
@@ -135,7 +155,8 @@ void key_tab(Loop &loop) {
         gl_buf[GL_BUF_SIZE - 1] = '\0';
         int width =
             static_cast<int>(gl_prompt_width ? gl_prompt_width(gl_prompt) : std::strlen(gl_prompt));
-        int changed = gl_tab_handler(gl_buf, width, &loc, GL_BUF_SIZE);
+        // One byte less than the buffer: the line must keep room for "\n".
+        int changed = gl_tab_handler(gl_buf, width, &loc, GL_BUF_SIZE - 1);
         gl_buf[GL_BUF_SIZE - 1] = '\0';
         if (changed >= 0 || loc != gl_pos) gl_redisplay(gl_prompt, changed, loc);
     }
@@ -248,7 +269,7 @@ ViFlow vi_end(Loop &loop) {
     if (loop.delete_pending)
         gl_kill(gl_pos);
     else
-        move_to(gl_cnt > 1 ? gl_cnt - 1 : gl_cnt);
+        move_to(gl_char_prev(gl_buf, gl_cnt) > 0 ? gl_char_prev(gl_buf, gl_cnt) : gl_cnt);
     return ViFlow::Repeat;
 }
 
@@ -257,9 +278,9 @@ ViFlow vi_start(Loop &loop) {
         move_to(0);
         return ViFlow::Repeat;
     }
-    int before = gl_pos;
+    int end = gl_cnt - gl_pos;
     move_to(0);
-    for (int i = 0; i < before; ++i) gl_del(0, 0);
+    while (gl_cnt > end && gl_pos < gl_cnt) gl_del(0, 0);
     vi_reset(loop);
     return ViFlow::Stop;
 }
@@ -281,8 +302,9 @@ ViFlow vi_replace(Loop &loop) {
     if (gl_pos >= gl_cnt || c == 0 || c == -1) {
         gl_beep();
     } else {
-        gl_buf[gl_pos] = static_cast<char>(c);
-        gl_redisplay(gl_prompt, gl_pos, gl_pos);
+        char bytes[4];
+        int n = read_char(loop, c, bytes);
+        gl_replace(bytes, n);
     }
     vi_reset(loop);
     return ViFlow::Stop;
@@ -401,7 +423,7 @@ void enter_vi_command(Loop &loop) {
     gl_vi_cmd = 1;
     vi_reset(loop);
     loop.ndigits = 0;
-    if (gl_pos > 0) gl_redisplay(gl_prompt, -2, gl_pos - 1);
+    if (gl_pos > 0) gl_redisplay(gl_prompt, -2, gl_char_prev(gl_buf, gl_pos));
 }
 
 // ---- Escape -------------------------------------------------------------------------
@@ -507,10 +529,12 @@ void handle_key(Loop &loop, int c) {
             vi_command(loop, c);
             return;
         }
+        char bytes[4];
+        int n = read_char(loop, c, bytes);
         if (gl_search_active)
-            srch_type(c & 0xFF);
+            srch_type_char(bytes, n);
         else
-            gl_addchar(c);
+            gl_addtext(bytes, n);
     } else {
         if (gl_search_active && search_consumes(c)) return;
         dispatch(loop);
@@ -523,7 +547,9 @@ void start_call(const char *prompt) {
     gl_vi_cmd = 0;
     gl_search_active = 0;
     decide_editing_mode();
+    gl_chars_setup();
     gl_init();
+    gl_ask_window_size();
     gl_prompt = prompt ? prompt : "";
     empty_line();
     gl_killbuf[0] = '\0';
@@ -536,8 +562,15 @@ void start_call(const char *prompt) {
 
 char *gl_getline(const char *prompt) noexcept {
     Loop loop;
+    gl_out_begin();  // written at each read, so once per key
     start_call(prompt);
-    while (!loop.done) handle_key(loop, gl_getc());
+    gl_winch_install();
+    while (!loop.done) {
+        int c = loop.has_pending ? loop.pending : gl_getc();
+        loop.has_pending = false;
+        handle_key(loop, c);
+    }
+    gl_out_flush();
     return loop.result;
 }
 
@@ -546,11 +579,15 @@ char *gl_getline(const char *prompt) noexcept {
 int gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) noexcept {
     if (buf == nullptr || loc == nullptr || *loc < 0 || bufSize == 0) return -1;
     int at = *loc;
-    int spaces = 8 - (at + promptWidth) % 8;
     const size_t len = strnlen(buf, bufSize - 1);
+    if (static_cast<size_t>(at) > len) {
+        gl_beep();
+        return -1;
+    }
+    int spaces = 8 - (gl_cols(buf, 0, at) + promptWidth) % 8;
     // Spaces that would push typed text off the end of the buffer are
     // refused, so that nothing the user typed is lost.
-    if (len + static_cast<size_t>(spaces) > bufSize - 1 || static_cast<size_t>(at) > len) {
+    if (len + static_cast<size_t>(spaces) > bufSize - 1) {
         gl_beep();
         return -1;
     }

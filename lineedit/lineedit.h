@@ -37,7 +37,8 @@ extern "C" {
 char *gl_getline(const char *prompt) GL_NOEXCEPT;
 
 /* Read a secret into buf (size bytes, at least 4), echoing one asterisk
- * per byte.  Returns buf, always NUL-terminated. */
+ * per character (per byte unless the locale is UTF-8).  Returns buf,
+ * always NUL-terminated. */
 char *gl_getpass(const char *prompt, char *buf, int size) GL_NOEXCEPT;
 
 /* Result of the last gl_getline: 0 accepted, -1 end of input or read
@@ -59,7 +60,10 @@ extern int gl_termw, gl_termh, gl_scroll, gl_vi_mode;
 
 /* Store a copy of line (blank lines and immediate repeats are dropped). */
 void  gl_add_history(const char *line) GL_NOEXCEPT;
-/* Write the stored lines, oldest first, to a file created mode 0600. */
+/* Write the stored lines, oldest first, to a file created mode 0600.  The
+ * file is replaced whole (a new copy beside it, synced, renamed over it)
+ * under an advisory lock; an existing file keeps its mode and owner, a
+ * symbolic link is followed, and a failed write leaves the old file. */
 void  gl_write_history(const char *path) GL_NOEXCEPT;
 /* Add every line of a file to the history. */
 void  gl_read_history(const char *path) GL_NOEXCEPT;

@@ -18,17 +18,32 @@ int (*gl_accept_hook)(char *buf) = nullptr;
 
 namespace {
 
-constexpr int kEndOfLine = GL_BUF_SIZE;        // cursor value meaning "end of the line"
-constexpr int kLongestLine = GL_BUF_SIZE - 2;  // room left for "\n" and NUL
-constexpr char kOverflow[] = "\n*** Error: gl_getline(): input buffer overflow\n";
+constexpr int kEndOfLine = GL_BUF_SIZE;    // cursor value meaning "end of the line"
+constexpr int kLongestLine = GL_LINE_MAX;  // room left for "\n" and NUL
 
 // The prompt drawn last, with its full length, so that a prompt wider than
 // the screen still compares equal to itself and is not redrawn at every key.
 char gl_last_prompt[GL_BUF_SIZE];
 size_t gl_last_prompt_len;
 
+// In UTF-8 mode a column is not a byte, and the line may have changed
+// under the row: the columns shown after the prompt and the terminal
+// cursor's column there are kept as they were drawn.  In byte mode they
+// follow from gl_cnt, gl_pos and gl_shift.
+int utf8_shown, utf8_col;
+
 int prompt_width(const char *prompt) {
     return static_cast<int>(gl_prompt_width ? gl_prompt_width(prompt) : std::strlen(prompt));
+}
+
+int cols(int from, int to) {
+    return gl_cols(gl_buf, from, to);
+}
+int next_char(int i) {
+    return gl_char_next(gl_buf, i, gl_cnt);
+}
+bool zero_width(int i) {
+    return i < gl_cnt && gl_char_cols(gl_buf, i, gl_cnt) == 0;
 }
 
 bool same_prompt(const char *prompt) {
@@ -49,12 +64,30 @@ void put_repeated(int byte, int n) {
 }
 
 void put_text(int from, int to) {
-    for (int i = from; i < to; ++i) gl_putc(gl_buf[i]);
+    for (int i = from; i < to; i = next_char(i)) {
+        char shown[4];
+        int n = gl_char_shown(gl_buf, i, gl_cnt, shown);
+        for (int k = 0; k < n; ++k) gl_putc(shown[k]);
+    }
+}
+
+int cursor_col() {
+    return gl_utf8 ? utf8_col : gl_pos - gl_shift;
+}
+
+// Columns of text the row shows now.
+int shown_now() {
+    return gl_off_right ? gl_width - 1 : cols(gl_shift, gl_cnt);
+}
+
+int shown_length() {
+    return gl_utf8 ? utf8_shown : shown_now();
 }
 
 // Change -2: forget the view and draw the prompt from the start of the row.
 void start_row(const char *prompt) {
     gl_pos = gl_cnt = gl_shift = gl_off_right = gl_off_left = 0;
+    utf8_shown = utf8_col = 0;
     gl_putc('\r');
     gl_puts(prompt);
     remember_prompt(prompt);
@@ -66,21 +99,28 @@ void switch_prompt(const char *prompt) {
     int old_width = prompt_width(gl_last_prompt);
     int new_width = prompt_width(prompt);
     gl_cnt = gl_cnt + old_width - new_width;
+    utf8_shown += old_width - new_width;
     remember_prompt(prompt);
     gl_putc('\r');
     gl_puts(prompt);
     gl_pos = gl_shift;
+    utf8_col = 0;
     gl_width = gl_termw - new_width;
+    if (gl_off_right) utf8_shown = gl_width - 1;
 }
 
-int shown_length() {
-    return gl_off_right ? gl_width - 1 : gl_cnt - gl_shift;
+// Where the text starts after a "$" at the left edge: the character under
+// it and the marks that go with it are hidden.
+int after_left_marker() {
+    int i = next_char(gl_shift);
+    while (zero_width(i)) i = next_char(i);
+    return i;
 }
 
 // Marks whether text is hidden to the right; returns the end of what fits.
 int visible_end() {
-    gl_off_right = gl_cnt > gl_shift + gl_width - 1;
-    return gl_off_right ? gl_shift + gl_width - 2 : gl_cnt;
+    gl_off_right = cols(gl_shift, gl_cnt) > gl_width - 1;
+    return gl_off_right ? gl_index_at(gl_buf, gl_shift, gl_cnt, gl_width - 2) : gl_cnt;
 }
 
 int clamp_cursor(int cursor) {
@@ -92,23 +132,42 @@ int clamp_cursor(int cursor) {
         gl_beep();
         cursor = 0;
     }
-    return cursor;
+    return gl_char_start(gl_buf, cursor, gl_cnt);
 }
 
+// The first character that starts at or after column col, past any marks.
+int index_from_col(int col) {
+    int i = gl_index_at(gl_buf, 0, gl_cnt, col);
+    if (cols(0, i) < col) i = next_char(i);
+    while (zero_width(i)) i = next_char(i);
+    return i;
+}
+
+// Scrolls in steps of gl_scroll columns, kept small enough for the cursor
+// to stay in view on a narrow row.
 int view_start_for(int cursor) {
-    int scroll = std::max(gl_scroll, 1);
-    bool keep_margin = gl_off_right || (gl_off_left && cursor < gl_shift + gl_width - scroll / 2);
-    int shift = cursor + (keep_margin ? 2 : 0) + scroll - gl_width;
-    return shift > 0 ? shift / scroll * scroll : 0;
+    int scroll = std::clamp(gl_scroll, 1, std::max(1, gl_width - 3));
+    int at = cols(0, cursor);
+    bool keep_margin =
+        gl_off_right || (gl_off_left && at < cols(0, gl_shift) + gl_width - scroll / 2);
+    int shift = at + (keep_margin ? 2 : 0) + scroll - gl_width;
+    if (shift <= 0) return 0;
+    // A wide character just left of the cursor must not put it under the "$".
+    int start = index_from_col(shift / scroll * scroll);
+    if (gl_utf8 && start >= cursor && cursor > 0)
+        start = gl_cluster_start(gl_buf, gl_char_prev(gl_buf, cursor), gl_cnt);
+    return start;
 }
 
 // Leave the terminal cursor over buffer index cursor.
 void move_to(int cursor) {
-    if (gl_pos > cursor)
-        put_repeated('\b', gl_pos - cursor);
+    int target = cols(gl_shift, cursor);
+    if (cursor_col() > target)
+        put_repeated('\b', cursor_col() - target);
     else
         put_text(gl_pos, cursor);
     gl_pos = cursor;
+    utf8_col = target;
 }
 
 void copy_to_killbuf(int from, int len) {
@@ -116,17 +175,43 @@ void copy_to_killbuf(int from, int len) {
     gl_killbuf[len] = '\0';
 }
 
+// Replaces the remove bytes at at by the n bytes of text.
+void splice(int at, int remove, const char *text, int n) {
+    std::memmove(gl_buf + at + n, gl_buf + at + remove,
+                 static_cast<size_t>(gl_cnt - at - remove + 1));
+    std::memcpy(gl_buf + at, text, static_cast<size_t>(n));
+}
+
+// Bytes of the first count characters from at (fewer at the end).
+int bytes_of_chars(int at, int count) {
+    int i = at;
+    for (int k = 0; k < count && i < gl_cnt; ++k) i = next_char(i);
+    return i - at;
+}
+
+int count_chars(const char *text, int n) {
+    int count = 0;
+    for (int i = 0; i < n; i = gl_char_next(text, i, n)) ++count;
+    return count;
+}
+
+// The longest start of the line, up to len bytes, that ends on a
+// character boundary.
+int cut_to(int len) {
+    return gl_char_start(gl_buf, len, static_cast<int>(strnlen(gl_buf, GL_BUF_SIZE)));
+}
+
 // Where a word move from index i in direction dir lands.
 int word_boundary(int i, int dir) {
     if (dir > 0) {
-        while (i < gl_cnt && !gl_isspace(gl_buf[i])) ++i;
-        while (i < gl_cnt && gl_isspace(gl_buf[i])) ++i;
+        while (i < gl_cnt && !gl_isspace(gl_buf[i])) i = next_char(i);
+        while (i < gl_cnt && gl_isspace(gl_buf[i])) i = next_char(i);
         return i;
     }
-    if (i > 0) --i;
-    while (i > 0 && gl_isspace(gl_buf[i])) --i;
-    while (i > 0 && !gl_isspace(gl_buf[i])) --i;
-    if (i < gl_cnt && gl_isspace(gl_buf[i])) ++i;
+    if (i > 0) i = gl_char_prev(gl_buf, i);
+    while (i > 0 && gl_isspace(gl_buf[i])) i = gl_char_prev(gl_buf, i);
+    while (i > 0 && !gl_isspace(gl_buf[i])) i = gl_char_prev(gl_buf, i);
+    if (i < gl_cnt && gl_isspace(gl_buf[i])) i = next_char(i);
     return i;
 }
 
@@ -143,10 +228,10 @@ void gl_redisplay(const char *prompt, int change, int cursor) noexcept {
         change = 0;
     }
     int old_length = shown_length();
-    int backup = gl_pos - gl_shift;
+    int backup = cursor_col();
     if (change >= 0) {
         gl_cnt = static_cast<int>(std::strlen(gl_buf));
-        change = std::min(change, gl_cnt);
+        change = gl_cluster_start(gl_buf, std::min(change, gl_cnt), gl_cnt);
     }
     cursor = clamp_cursor(cursor);
 
@@ -158,34 +243,40 @@ void gl_redisplay(const char *prompt, int change, int cursor) noexcept {
         left = gl_shift;
         right = new_right = visible_end();
     } else if (change >= 0) {
-        if (change < gl_shift + gl_off_left) {
+        if (change < (gl_off_left ? after_left_marker() : gl_shift)) {
             left = gl_shift;
         } else {
             left = change;
-            backup = gl_pos - change;
+            backup = cursor_col() - cols(gl_shift, change);
         }
         right = visible_end();
         new_right = (gl_extent && left + gl_extent < right) ? left + gl_extent : right;
     }
-    int pad = std::max(old_length - shown_length(), 0);
+    int pad = std::max(old_length - shown_now(), 0);
 
     if (left <= right) {
         put_repeated('\b', backup);
         if (left == gl_shift && gl_off_left) {
             gl_putc('$');
-            ++left;
+            put_repeated(' ', gl_char_cols(gl_buf, left, gl_cnt) - 1);  // rest of a wide one
+            left = after_left_marker();
         }
         put_text(left, new_right);
         gl_pos = new_right;
+        utf8_col = cols(gl_shift, new_right);
         if (gl_off_right && new_right == right) {
+            put_repeated(' ', gl_width - 2 - utf8_col);  // a wide character did not fit
             gl_putc('$');
             ++gl_pos;
+            utf8_col = gl_width - 1;
         } else {
             put_repeated(' ', pad);
             gl_pos += pad;
+            utf8_col += pad;
         }
     }
     move_to(cursor);
+    utf8_shown = shown_now();
 }
 
 void gl_redraw(void) noexcept {
@@ -194,17 +285,44 @@ void gl_redraw(void) noexcept {
     gl_redisplay(gl_prompt, -2, gl_pos);
 }
 
+// The window changed size: the row is blanked as far as the new width
+// allows and drawn again from its start for the new width.
+void gl_resized(void) noexcept {
+    if (gl_init_state <= 0) return;
+    int old_row = prompt_width(gl_last_prompt) + shown_length();
+    gl_ask_window_size();
+    gl_putc('\r');
+    put_repeated(' ', std::min(old_row, gl_termw));
+    gl_redisplay(gl_search_active ? srch_prompt : gl_prompt, -2, gl_pos);
+}
+
 void gl_addchar(int c) noexcept {
-    if (gl_cnt >= GL_BUF_SIZE - 1) gl_error(kOverflow);
-    if (gl_overwrite && gl_pos < gl_cnt) {
-        gl_buf[gl_pos] = static_cast<char>(c);
-        gl_extent = 1;
-    } else {
-        std::memmove(gl_buf + gl_pos + 1, gl_buf + gl_pos,
-                     static_cast<size_t>(gl_cnt - gl_pos + 1));
-        gl_buf[gl_pos] = static_cast<char>(c);
+    char byte = static_cast<char>(c);
+    gl_addtext(&byte, 1);
+}
+
+// A character that would make the line longer than it may be rings the
+// bell and is dropped.
+void gl_addtext(const char *c, int n) noexcept {
+    int replaced = gl_overwrite && gl_pos < gl_cnt ? gl_char_len(gl_buf, gl_pos, gl_cnt) : 0;
+    if (gl_cnt - replaced + n > kLongestLine) {
+        gl_beep();
+        return;
     }
-    gl_redisplay(gl_prompt, gl_pos, gl_pos + 1);
+    bool same_size = replaced == n && gl_char_cols(gl_buf, gl_pos, gl_cnt) == gl_char_cols(c, 0, n);
+    splice(gl_pos, replaced, c, n);
+    if (replaced > 0) gl_extent = same_size ? n : 0;
+    gl_redisplay(gl_prompt, gl_pos, gl_pos + n);
+}
+
+void gl_replace(const char *c, int n) noexcept {
+    int replaced = gl_char_len(gl_buf, gl_pos, gl_cnt);
+    if (gl_cnt - replaced + n > kLongestLine) {
+        gl_beep();
+        return;
+    }
+    splice(gl_pos, replaced, c, n);
+    gl_redisplay(gl_prompt, gl_pos, gl_pos);
 }
 
 // dir -1: the character left of the cursor; 0: the one under it.  The
@@ -215,10 +333,12 @@ void gl_del(int dir, int save) noexcept {
         gl_beep();
         return;
     }
-    int at = gl_pos + dir;
-    if (save && gl_vi_cmd) copy_to_killbuf(at, 1);
-    std::memmove(gl_buf + at, gl_buf + at + 1, static_cast<size_t>(gl_cnt - at));
-    gl_redisplay(gl_prompt, at, at);
+    int at = dir == -1 ? gl_char_prev(gl_buf, gl_pos) : gl_pos;
+    int len = gl_char_len(gl_buf, at, gl_cnt);
+    int change = gl_cluster_start(gl_buf, at, gl_cnt);  // a mark's base is drawn again
+    if (save && gl_vi_cmd) copy_to_killbuf(at, len);
+    splice(at, len, "", 0);
+    gl_redisplay(gl_prompt, change, at);
 }
 
 void gl_kill(int pos) noexcept {
@@ -226,9 +346,10 @@ void gl_kill(int pos) noexcept {
         gl_beep();
         return;
     }
+    int change = gl_cluster_start(gl_buf, pos, gl_cnt);
     copy_to_killbuf(pos, gl_cnt - pos);
     gl_buf[pos] = '\0';
-    gl_redisplay(gl_prompt, pos, pos);
+    gl_redisplay(gl_prompt, change, pos);
 }
 
 // Kills to the next word start (dir > 0) or back to the word start.  One
@@ -244,29 +365,28 @@ void gl_kill_word(int dir) noexcept {
     copy_to_killbuf(start, len);
     if (len > 0 && gl_isspace(gl_killbuf[len - 1])) gl_killbuf[len - 1] = '\0';
     gl_redisplay(gl_prompt, -1, start);
-    for (int k = 0; k < len; ++k) gl_del(0, 0);
+    for (int end = gl_cnt - len; gl_cnt > end && gl_pos < gl_cnt;) gl_del(0, 0);
 }
 
 void gl_word(int dir) noexcept {
     gl_redisplay(gl_prompt, -1, word_boundary(gl_pos, dir));
 }
 
+// In overwrite mode the text replaces as many characters as it holds.
 void gl_yank(void) noexcept {
     int n = static_cast<int>(std::strlen(gl_killbuf));
     if (n == 0) {
         gl_beep();
         return;
     }
-    if (!gl_overwrite) {
-        if (gl_cnt + n > kLongestLine) gl_error(kOverflow);
-        std::memmove(gl_buf + gl_pos + n, gl_buf + gl_pos,
-                     static_cast<size_t>(gl_cnt - gl_pos + 1));
-    } else if (gl_pos + n > gl_cnt) {
-        if (gl_pos + n > kLongestLine) gl_error(kOverflow);
-        gl_buf[gl_pos + n] = '\0';
+    int replaced = gl_overwrite ? bytes_of_chars(gl_pos, count_chars(gl_killbuf, n)) : 0;
+    if (gl_cnt - replaced + n > kLongestLine) {
+        gl_beep();
+        return;
     }
-    std::memcpy(gl_buf + gl_pos, gl_killbuf, static_cast<size_t>(n));
-    if (gl_overwrite) gl_extent = n;
+    bool same_size = replaced == n && cols(gl_pos, gl_pos + n) == gl_cols(gl_killbuf, 0, n);
+    splice(gl_pos, replaced, gl_killbuf, n);
+    if (gl_overwrite) gl_extent = same_size ? n : 0;
     gl_redisplay(gl_prompt, gl_pos, gl_pos + n);
 }
 
@@ -275,22 +395,30 @@ void gl_transpose(void) noexcept {
         gl_beep();
         return;
     }
-    std::swap(gl_buf[gl_pos - 1], gl_buf[gl_pos]);
-    gl_extent = 2;
-    gl_redisplay(gl_prompt, gl_pos - 1, gl_pos);
+    int before = gl_char_prev(gl_buf, gl_pos);
+    int first = gl_pos - before, second = gl_char_len(gl_buf, gl_pos, gl_cnt);
+    char swapped[8];
+    std::memcpy(swapped, gl_buf + gl_pos, static_cast<size_t>(second));
+    std::memcpy(swapped + second, gl_buf + before, static_cast<size_t>(first));
+    std::memcpy(gl_buf + before, swapped, static_cast<size_t>(first + second));
+    gl_extent = first + second;
+    gl_redisplay(gl_prompt, before, before + second);
 }
 
 // Finishes the accepted line: the row is brought back to the start of the
-// line and the buffer gets its "\n".
+// line and the buffer gets its "\n".  A line longer than the longest one
+// (a history line, or a hook's doing) is cut where "\n" and NUL fit.
 void gl_newline(void) noexcept {
     int change = gl_cnt;
     int len = gl_cnt;
-    if (gl_cnt > kLongestLine) gl_error(kOverflow);
+    if (gl_cnt > kLongestLine) {
+        len = change = cut_to(kLongestLine);
+        gl_buf[len] = '\0';
+    }
     if (gl_accept_hook) {
         change = gl_accept_hook(gl_buf);
-        // A hook may lengthen the line; it is cut where "\n" and NUL still fit.
         len = static_cast<int>(strnlen(gl_buf, GL_BUF_SIZE));
-        len = std::min(len, kLongestLine);
+        if (len > kLongestLine) len = cut_to(kLongestLine);
         gl_buf[len] = '\0';
     }
     // At most gl_width - 5, so the row goes back to the start of the line.

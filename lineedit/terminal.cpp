@@ -1,8 +1,12 @@
-// Raw mode, byte I/O, screen settings and fatal errors.
+// Raw mode, byte I/O, window size and resizes, screen settings and fatal
+// errors.
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +21,18 @@ namespace {
     std::exit(status);
 }
 
+int real_winsize(int fd, int *cols, int *rows) {
+    struct winsize ws {};
+    if (ioctl(fd, TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0) return -1;
+    *cols = ws.ws_col;
+    *rows = ws.ws_row;
+    return 0;
+}
+
 }  // namespace
 
 struct gl_io_ops gl_io = {
-    ::read, ::write, ::isatty, ::tcgetattr, ::tcsetattr, ::select, real_exit,
+    ::read, ::write, ::isatty, ::tcgetattr, ::tcsetattr, ::select, real_exit, real_winsize,
 };
 
 int gl_init_state = -1;
@@ -70,19 +82,82 @@ struct termios raw_from(const struct termios &saved) {
     return t;
 }
 
+// Set by gl_setwidth and gl_setheight: the window's own size then does
+// not replace the program's.
+bool width_fixed = false;
+bool height_fixed = false;
+
 void write_all_once(int fd, const void *p, size_t n) {
     if (gl_io.write(fd, p, n) < 0) {
         // Nothing sensible to do: the terminal is gone or full.
     }
 }
 
+// The editor's collected output (see gl_out_begin).
+char out_buf[4096];
+size_t out_len = 0;
+bool collecting = false;
+
+void write_collected() {
+    size_t done = 0;
+    while (done < out_len) {
+        ssize_t n = gl_io.write(1, out_buf + done, out_len - done);
+        if (n <= 0 && !(n < 0 && errno == EINTR)) break;  // terminal gone: drop it
+        if (n > 0) done += static_cast<size_t>(n);
+    }
+    out_len = 0;
+}
+
+void emit(const char *p, size_t n) {
+    if (!collecting) {
+        write_all_once(1, p, n);
+        return;
+    }
+    if (out_len + n > sizeof out_buf) write_collected();
+    if (n > sizeof out_buf) {
+        write_all_once(1, p, n);
+        return;
+    }
+    std::memcpy(out_buf + out_len, p, n);
+    out_len += n;
+}
+
+volatile sig_atomic_t winch_pending = 0;
+bool winch_installed = false;
+struct sigaction program_winch {};
+
+// Notes the resize for the key loop, then runs the program's own handler.
+void on_winch(int sig, siginfo_t *info, void *context) {
+    int saved_errno = errno;
+    winch_pending = 1;
+    if (program_winch.sa_flags & SA_SIGINFO) {
+        if (program_winch.sa_sigaction != nullptr) program_winch.sa_sigaction(sig, info, context);
+    } else if (program_winch.sa_handler != SIG_DFL && program_winch.sa_handler != SIG_IGN) {
+        program_winch.sa_handler(sig);
+    }
+    errno = saved_errno;
+}
+
+// A resize noted by the handler is drawn before the next key is read.
+void take_resize() {
+    if (!winch_pending) return;
+    winch_pending = 0;
+    gl_resized();
+}
+
 // One byte from descriptor 0, repeating interrupted reads.  Returns what
-// read returned and records end of input in gl_eof.
+// read returned and records end of input in gl_eof.  Collected output is
+// written first: nothing waits behind a read.
 ssize_t read_byte(char *c) {
     ssize_t n;
+    int err;
     do {
+        take_resize();
+        write_collected();
         n = gl_io.read(0, c, 1);
-    } while (n < 0 && errno == EINTR);
+        err = errno;
+    } while (n < 0 && err == EINTR);
+    errno = err;
     gl_eof = (n == 0);
     return n;
 }
@@ -125,6 +200,7 @@ int gl_getc(void) GL_NOEXCEPT {
 }
 
 int gl_getc_timed(int tenths) GL_NOEXCEPT {
+    write_collected();
     errno = 0;
     for (;;) {
         fd_set ready;
@@ -151,12 +227,47 @@ int gl_getc_timed(int tenths) GL_NOEXCEPT {
 
 void gl_putc(int c) GL_NOEXCEPT {
     char ch = static_cast<char>(c);
-    write_all_once(1, &ch, 1);
-    if (ch == '\n') write_all_once(1, "\r", 1);
+    emit(&ch, 1);
+    if (ch == '\n') emit("\r", 1);
 }
 
 void gl_puts(const char *s) GL_NOEXCEPT {
-    if (s != nullptr) write_all_once(1, s, std::strlen(s));
+    if (s != nullptr) emit(s, std::strlen(s));
+}
+
+void gl_out_begin(void) GL_NOEXCEPT {
+    collecting = true;
+}
+
+void gl_out_flush(void) GL_NOEXCEPT {
+    write_collected();
+    collecting = false;
+}
+
+void gl_ask_window_size(void) GL_NOEXCEPT {
+    int cols = 0, rows = 0;
+    if (gl_io.winsize == nullptr ||
+        (gl_io.winsize(1, &cols, &rows) != 0 && gl_io.winsize(0, &cols, &rows) != 0))
+        return;
+    if (!width_fixed && cols > 20) gl_termw = std::min(cols, 250);
+    if (!height_fixed && rows >= 10) gl_termh = rows;
+}
+
+void gl_winch_install(void) GL_NOEXCEPT {
+    if (winch_installed) return;
+    struct sigaction action {};
+    action.sa_sigaction = on_winch;
+    action.sa_flags = SA_SIGINFO;  // no SA_RESTART: a resize ends the wait for a key
+    sigemptyset(&action.sa_mask);
+    winch_pending = 0;
+    winch_installed = sigaction(SIGWINCH, &action, &program_winch) == 0;
+}
+
+void gl_winch_restore(void) GL_NOEXCEPT {
+    if (!winch_installed) return;
+    sigaction(SIGWINCH, &program_winch, nullptr);
+    winch_installed = false;
+    winch_pending = 0;
 }
 
 void gl_beep(void) GL_NOEXCEPT {
@@ -165,6 +276,7 @@ void gl_beep(void) GL_NOEXCEPT {
 
 void gl_error(const char *message) GL_NOEXCEPT {
     size_t len = std::strlen(message);
+    gl_out_flush();
     gl_cleanup();
     write_all_once(2, message, len);
     gl_io.exit(1);
@@ -179,7 +291,11 @@ void gl_init(void) GL_NOEXCEPT {
     gl_init_state = 1;
 }
 
+// Output is written out first: a program's handler for a signal the
+// editor raises next may leave without coming back.
 void gl_cleanup(void) GL_NOEXCEPT {
+    gl_out_flush();
+    gl_winch_restore();
     if (gl_init_state > 0) gl_term_restore();
     // Leaving the never-initialised state skips the first-time set-up in
     // gl_init for good, so the history is set up here instead.
@@ -197,11 +313,13 @@ void gl_setwidth(int width) GL_NOEXCEPT {
     if (width <= 20) gl_error("\n*** Error: minimum screen width is 21\n");
     gl_termw = width;
     gl_scroll = 1;
+    width_fixed = true;
 }
 
 void gl_setheight(int height) GL_NOEXCEPT {
     if (height < 10) gl_error("\n*** Error: minimum screen height is 10\n");
     gl_termh = height;
+    height_fixed = true;
 }
 
 void gl_read_inputrc(void) GL_NOEXCEPT {

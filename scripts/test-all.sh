@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ clang libclang-rt-14-dev libcrypt-dev libgtest-dev libbenchmark-dev
-          libssl-dev openssl python3 util-linux mount pkg-config
+          libssl-dev openssl python3 python3-pyte util-linux mount pkg-config
           libpam0g-dev nlohmann-json3-dev pamtester whois)
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +23,8 @@ const char kUsage[] =
     "  -w WIDTH   a fixed screen width (21 to 250), scrolled one column at a time\n"
     "  -s         handle SIGINT and SIGTSTP with a printed line instead of\n"
     "             ending or stopping, so Ctrl-C and Ctrl-Z return to the editor;\n"
-    "             ignore SIGHUP, so a hang-up shows as the end of input\n"
+    "             ignore SIGHUP, so a hang-up shows as the end of input; count\n"
+    "             window resizes (SIGWINCH) and print the count at the end\n"
     "  HISTORY-FILE  lines kept between runs: read at the start, written at the end\n";
 
 struct Options {
@@ -39,12 +41,20 @@ void on_signal(int sig) {
     (void)ignored;
 }
 
+volatile sig_atomic_t resizes = 0;
+
+void on_resize(int) {
+    resizes = resizes + 1;
+}
+
 void install_handlers() {
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTSTP, &action, nullptr);
+    action.sa_handler = on_resize;
+    sigaction(SIGWINCH, &action, nullptr);
     signal(SIGHUP, SIG_IGN);
 }
 
@@ -72,6 +82,7 @@ bool parse(int argc, char **argv, Options &opt) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    std::setlocale(LC_CTYPE, "");  // the editor works on characters in UTF-8
     Options opt;
     if (!parse(argc, argv, opt)) {
         std::fputs(kUsage, stderr);
@@ -96,5 +107,6 @@ int main(int argc, char **argv) {
 
     if (opt.history) gl_write_history(opt.history);
     gl_dispose();
+    if (opt.handlers) std::printf("resizes: %d\n", static_cast<int>(resizes));
     return 0;
 }

@@ -106,7 +106,7 @@ class EditorTest : public ::testing::Test {
         keyboard_.tty.c_cc[VQUIT] = 28;
         keyboard_.tty.c_cc[VSUSP] = 26;
         gl_io = {fake_read,      fake_write,  fake_isatty,   fake_tcgetattr,
-                 fake_tcsetattr, fake_select, saved_io_.exit};
+                 fake_tcsetattr, fake_select, saved_io_.exit, nullptr};
         gl_init_state = 0;  // no first-time look at COLUMNS and ROWS
         gl_termw = 80;
         gl_scroll = 27;

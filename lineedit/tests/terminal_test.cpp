@@ -106,7 +106,7 @@ class TerminalTest : public ::testing::Test {
         fake = &term_;
         term_.current = cooked();
         gl_io = {fake_read,      fake_write,  fake_isatty,   fake_tcgetattr,
-                 fake_tcsetattr, fake_select, saved_io_.exit};
+                 fake_tcsetattr, fake_select, saved_io_.exit, nullptr};
         unsetenv("COLUMNS");
         unsetenv("ROWS");
         FreshProcess();

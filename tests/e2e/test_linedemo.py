@@ -182,10 +182,10 @@ class WaysOut(unittest.TestCase):
         self.assertEqual(r.status, 0, r)
         self.assertEqual(lines(r), ["first"])  # a hung-up terminal has no settings left
 
-    def test_buffer_overflow_ends_with_the_message(self):
-        r = session([b"x" * 1024, b"x" * 1023, b"y"])
-        self.assertEqual(r.status, 1, r)
-        self.assertEqual(r.stderr, b"\n*** Error: gl_getline(): input buffer overflow\n")
+    def test_full_line_rings_the_bell(self):
+        r = session([b"x" * 1024, b"x" * 1023, b"y\r", CTRL["d"]])
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(lines(r), ["x" * 2046])
         self.assertTrue(r.settings_restored)
 
 

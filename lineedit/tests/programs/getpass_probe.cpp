@@ -1,5 +1,6 @@
 // Reads secrets with gl_getpass and writes each, in hex, to standard error.
 // Usage: getpass_probe [SIZE [COUNT [PROMPT]]]   (defaults 128, 1, "Password: ")
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@ int main(int argc, char **argv) {
     // A hang-up of the terminal must reach the editor as end of input, not
     // end the program.
     std::signal(SIGHUP, SIG_IGN);
+    std::setlocale(LC_CTYPE, "");
     std::vector<char> buf(static_cast<size_t>(size) + 16, 'X');
     for (int i = 0; i < count; ++i) {
         gl_getpass(prompt, buf.data(), size);
