@@ -2,8 +2,8 @@
 # headers, the CMake package and the pkg-config file:
 #   cmake --build build && (cd build && cpack -G DEB)
 
-install(FILES ${PROJECT_SOURCE_DIR}/man/credcheck.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/man/lineedit.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+install(FILES ${PROJECT_SOURCE_DIR}/man/credcheck.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
+install(FILES ${PROJECT_SOURCE_DIR}/man/lineedit.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
 
 set(CPACK_PACKAGE_NAME "credcheck")
 set(CPACK_PACKAGE_VENDOR "credcheck developers")
