@@ -4,6 +4,7 @@
 
 #include "cred/cred.h"
 #include "driver/driver.h"
+#include "driver/help.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ int main(int argc, char **argv) {
         credcheck::PrintUsage(program);
         return kUsageStatus;
     }
+    if (int status = credcheck::RunInfoOption(argv[1]); status >= 0) return status;
     InitCredLibrary(argc, argv);
     CredDebugStream = stdout;
 
