@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ clang libclang-rt-14-dev libcrypt-dev libgtest-dev libbenchmark-dev
-          libssl-dev openssl python3 util-linux mount pkg-config)
+          libssl-dev openssl python3 util-linux mount pkg-config bash bash-completion
+          groff-base dpkg-dev file binutils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
