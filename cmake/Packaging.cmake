@@ -1,5 +1,7 @@
-# Manual pages and the Debian package of the tool, the libraries, the
-# headers, the CMake package and the pkg-config file:
+# Manual pages, the bash completion and the Debian packages: the tool
+# (component tool), the shared libraries (runtime) and the development files
+# (dev):
+#   cmake -S . -B build -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_SHARED_LIBS=ON
 #   cmake --build build && (cd build && cpack -G DEB)
 
 install(FILES ${PROJECT_SOURCE_DIR}/man/credcheck.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
