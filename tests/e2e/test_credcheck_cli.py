@@ -39,6 +39,8 @@ class CommandLineTest(unittest.TestCase):
             for stream, patterns in ((r.stdout, out), (r.stderr, err)):
                 for pattern in patterns:
                     self.assertRegex(stream, pattern)
+        with open("/dev/full", "w") as full:  # output that cannot be written is a failure
+            self.assertEqual(subprocess.run([harness.program("credcheck"), "--help"], stdout=full).returncode, 1)
 
     def test_bash_completion(self):
         script = os.path.join(harness.SOURCE, "completion", "credcheck.bash")
