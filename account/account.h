@@ -25,16 +25,9 @@
 #ifndef ACCOUNT_ACCOUNT_H
 #define ACCOUNT_ACCOUNT_H
 
-/* C++ callers see every function here as noexcept: none of them throws. */
-#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT noexcept
-#elif !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT
-#endif
+#include "credcheck/export.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+CREDCHECK_BEGIN_DECLS
 
 /* ---- Verdicts: the first that applies wins; the value is the exit status
  * that credcheck -a ends with. */
@@ -172,8 +165,6 @@ CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
                              const char *password, const char *pamService, long today,
                              CredAccount *out) CRED_NOEXCEPT;
 
-#ifdef __cplusplus
-}
-#endif
+CREDCHECK_END_DECLS
 
 #endif /* ACCOUNT_ACCOUNT_H */

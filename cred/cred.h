@@ -13,16 +13,9 @@
 #include <stdio.h>
 #include <sys/types.h>
 
-/* C++ callers see every function here as noexcept: none of them throws. */
-#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT noexcept
-#elif !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT
-#endif
+#include "credcheck/export.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+CREDCHECK_BEGIN_DECLS
 
 /* ---- The Cred record ------------------------------------------------
  * Owned by the caller.  Text fields are NUL-terminated copies that live
@@ -119,8 +112,6 @@ int  CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *tx) CRED_N
 /* The same with no limit and no out-values. */
 int  CanGetEncryptedPasswords(void) CRED_NOEXCEPT;
 
-#ifdef __cplusplus
-}
-#endif
+CREDCHECK_END_DECLS
 
 #endif /* CRED_CRED_H */

@@ -5,6 +5,7 @@
 
 #include "cred/cred.h"
 #include "driver/driver.h"
+#include "driver/help.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ int main(int argc, char **argv) {
         credcheck::PrintUsage(program);
         return kUsageStatus;
     }
+    if (int status = credcheck::RunInfoOption(argv[1]); status >= 0) return status;
     // The account report is the library's record, formatted: no trace.
     if (std::string_view(argv[1]) == "-a") credcheck::RunAccountMode(argc, argv);
     InitCredLibrary(argc, argv);

@@ -12,18 +12,9 @@
 
 #include <stddef.h>
 
-/* C++ callers see the functions that cannot throw as noexcept. */
-#ifndef GL_NOEXCEPT
-#ifdef __cplusplus
-#define GL_NOEXCEPT noexcept
-#else
-#define GL_NOEXCEPT
-#endif
-#endif
+#include "credcheck/export.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+CREDCHECK_BEGIN_DECLS
 
 #define GL_BUF_SIZE 2048
 
@@ -96,8 +87,6 @@ extern size_t (*gl_prompt_width)(const char *prompt);
 /* The default TAB handler: spaces up to the next multiple of 8 columns. */
 int   gl_tab_spaces(char *buf, int promptWidth, int *loc, size_t bufSize) GL_NOEXCEPT;
 
-#ifdef __cplusplus
-}
-#endif
+CREDCHECK_END_DECLS
 
 #endif /* LINEEDIT_LINEEDIT_H */

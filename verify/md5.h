@@ -9,16 +9,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-/* C++ callers see every function here as noexcept: none of them throws. */
-#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT noexcept
-#elif !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT
-#endif
+#include "credcheck/export.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+CREDCHECK_BEGIN_DECLS
 
 typedef struct MD5_CTX {
     uint32_t      state[4];  /* A, B, C, D */
@@ -51,8 +44,6 @@ char *MD5HexFinal(MD5_HEX_CTX *h) CRED_NOEXCEPT;
  * either pointer is null or len is 0. */
 char *MD5HexDigest(const void *input, size_t len, char *out, size_t outSize) CRED_NOEXCEPT;
 
-#ifdef __cplusplus
-}
-#endif
+CREDCHECK_END_DECLS
 
 #endif /* VERIFY_MD5_H */

@@ -8,17 +8,9 @@
  */
 #ifndef VERIFY_VERIFY_H
 #define VERIFY_VERIFY_H
+#include "credcheck/export.h"
 
-/* C++ callers see every function here as noexcept: none of them throws. */
-#if defined(__cplusplus) && !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT noexcept
-#elif !defined(CRED_NOEXCEPT)
-#define CRED_NOEXCEPT
-#endif
-
-#ifdef __cplusplus
-extern "C" {
-#endif
+CREDCHECK_BEGIN_DECLS
 
 /* ---- Classification ------------------------------------------------------ */
 
@@ -54,8 +46,6 @@ int   CheckGuess(const char *guess, const char *answer) CRED_NOEXCEPT;
  * Never null; the result is static and valid until the next call. */
 char *Cred_md5_crypt(const char *pw, const char *setting) CRED_NOEXCEPT;
 
-#ifdef __cplusplus
-}
-#endif
+CREDCHECK_END_DECLS
 
 #endif /* VERIFY_VERIFY_H */

@@ -1,0 +1,76 @@
+// help.cpp - the full help text and the version: what every mode takes and
+// what every exit status means, on standard output.
+#include "driver/help.h"
+
+#include <cstdio>
+#include <string_view>
+
+namespace credcheck {
+namespace {
+
+constexpr char kHelp[] = R"(Usage: credcheck MODE [ARGUMENTS]
+Find out whether this host's encrypted passwords can be read, and whether
+passwords authenticate against them.  Missing arguments are asked for;
+passwords with masked entry at the terminal.
+
+Modes:
+  -l [USER [PASSWORD [-g METHOD]]]
+      Query USER (default root): look the encrypted password up, classify
+      it and check PASSWORD against it.  METHOD chooses how supplementary
+      groups are found: 1 the groups of this process, 2 (default) a scan
+      of /etc/group.
+  -c [ENCRYPTED [GUESS]]
+      Check GUESS against the encrypted password ENCRYPTED.
+  -g [SECONDS]
+      Probe whether any encrypted password can be read: root, then every
+      user, for at most SECONDS (no limit when missing).
+  -a USER [PASSWORD | -] [--pam SERVICE] [--json]
+      Account report: can USER log in, and if not, why not.  PASSWORD is
+      checked when given; "-" reads it with masked entry at a terminal,
+      otherwise as one line of standard input.  --pam SERVICE also asks
+      PAM through SERVICE; --json prints one JSON object.
+  -a --all [--json]
+      Account report for every user; --json prints one JSON object per
+      user, then a summary object.
+
+Options:
+  --help     print this help and exit
+  --version  print the version and exit
+
+Exit status:
+  0   -l, -c: the password authenticated in full (-l: and the stored
+      encrypted password has a valid format); -a: the user can log in;
+      -a --all: nothing to report
+  1   -l, -c: anything else; -g: always; -a --all: something to report
+  2   no mode, an unknown mode or a usage error
+  3   -a: no such user
+  4   -a: this process cannot read the encrypted password
+  5   -a: locked, disabled or no password ever set
+  6   -a: the encrypted password is empty
+  7   -a: a malformed encrypted password, or a method this host's crypt
+      does not support
+  8   -a: the account or the password has expired
+  9   -a: the password does not authenticate
+  10  -a: PAM refused, though everything else passed
+)";
+
+int Flushed() {
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
+}  // namespace
+
+int RunInfoOption(const char *arg) {
+    std::string_view option = arg != nullptr ? arg : "";
+    if (option == "--help") {
+        std::fputs(kHelp, stdout);
+        return Flushed();
+    }
+    if (option == "--version") {
+        std::printf("credcheck %s\n", CREDCHECK_VERSION);
+        return Flushed();
+    }
+    return -1;
+}
+
+}  // namespace credcheck
