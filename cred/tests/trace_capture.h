@@ -1,6 +1,6 @@
-// Test helper: send the Cred trace into a string while the capture lives.
-// The library is initialised first, so its announcement goes to standard
-// error and is not part of the captured text.
+// Test helper: the Cred trace written while a capture lives goes into a
+// string.  The library is started first, so its announcement goes to
+// standard error and is not captured.
 #ifndef CRED_TESTS_TRACE_CAPTURE_H
 #define CRED_TESTS_TRACE_CAPTURE_H
 
@@ -12,40 +12,19 @@
 
 class TraceCapture {
   public:
-    TraceCapture() {
-        EnsureCredInit();
-        saved_ = CredDebugStream;
-        Open();
-    }
-    ~TraceCapture() {
-        std::fclose(stream_);
-        std::free(data_);
-        CredDebugStream = saved_;
-    }
-    TraceCapture(const TraceCapture &) = delete;
-    TraceCapture &operator=(const TraceCapture &) = delete;
-
-    // Everything traced since the capture began or since the last Take;
-    // the capture goes on afresh.
+    TraceCapture() : saved_((EnsureCredInit(), CredDebugStream)) { CredDebugStream = stream_; }
+    ~TraceCapture() { CredDebugStream = saved_, std::fclose(stream_), std::free(data_); }
+    // Everything traced since the capture began or since the last Take.
     std::string Take() {
-        std::fclose(stream_);
+        std::fflush(stream_);
         std::string text(data_, size_);
-        std::free(data_);
-        Open();
-        return text;
+        return std::rewind(stream_), text;
     }
 
   private:
-    void Open() {
-        data_ = nullptr;
-        size_ = 0;
-        stream_ = open_memstream(&data_, &size_);
-        CredDebugStream = stream_;
-    }
-    FILE *saved_ = nullptr;
-    FILE *stream_ = nullptr;
     char *data_ = nullptr;
     size_t size_ = 0;
+    FILE *saved_, *stream_ = open_memstream(&data_, &size_);
 };
 
 #endif
