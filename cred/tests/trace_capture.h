@@ -10,21 +10,18 @@
 
 #include "cred/cred.h"
 
-class TraceCapture {
-  public:
-    TraceCapture() : saved_((EnsureCredInit(), CredDebugStream)) { CredDebugStream = stream_; }
-    ~TraceCapture() { CredDebugStream = saved_, std::fclose(stream_), std::free(data_); }
+struct TraceCapture {
+    TraceCapture() : saved((EnsureCredInit(), CredDebugStream)) { CredDebugStream = stream; }
+    ~TraceCapture() { CredDebugStream = saved, std::fclose(stream), std::free(data); }
     // Everything traced since the capture began or since the last Take.
     std::string Take() {
-        std::fflush(stream_);
-        std::string text(data_, size_);
-        return std::rewind(stream_), text;
+        std::fflush(stream);
+        std::string text(data, size);
+        return std::rewind(stream), text;
     }
-
-  private:
-    char *data_ = nullptr;
-    size_t size_ = 0;
-    FILE *saved_, *stream_ = open_memstream(&data_, &size_);
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *saved, *stream = open_memstream(&data, &size);
 };
 
 #endif
