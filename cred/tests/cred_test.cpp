@@ -1,7 +1,7 @@
 // The Cred library where credcheck's reports cannot reach or cannot say
-// why: the record and its text form, Strlcat, the start-up gate, the policy
-// report, the /etc/group scan, and the calls credcheck never makes, in a
-// private /etc of the test process's own.
+// why: the record's text form, Strlcat, the policy report, the /etc/group
+// scan, argument errors, and the calls credcheck never makes, in a private
+// /etc of the test process's own.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sched.h>
@@ -46,11 +46,7 @@ TEST(Strlcat, AppendsWithinTheBoundAndZeroesTheRest) {
 }
 
 TEST(CredToLine, InitialRecordAndEveryCut) {
-    Cred c;
-    std::memset(&c, 0x5a, sizeof c);
-    InitCredStruct(&c);
-    EXPECT_EQ(Line(c), "::4294967295:4294967295:::");
-    c = {"ann", "", -2, {20, 20, 12}, 3, "Ann", "/home/ann", "/bin/sh", 0};
+    Cred c = {"ann", "", -2, {20, 20, 12}, 3, "Ann", "/home/ann", "/bin/sh", 0};
     EXPECT_EQ(Line(c), "ann::4294967294:20,20,12:Ann:/home/ann:/bin/sh");
     // A count beyond the array shows the 33 ids; the list and its colon are cut to 255.
     c.ngid = 1000;
@@ -117,14 +113,18 @@ TEST(ArgumentErrors, FailWithEinvalAndTheirTrace) {
     EXPECT_EQ(Getspnam(nullptr, &alg), nullptr);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(alg, -1);
+    EXPECT_EQ(Getspnam(nullptr, nullptr), nullptr);  // a null alg is not written through
+    errno = 0;
     EXPECT_EQ(GetUserGroups(ids, 0, "ann"), -1);
+    EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(ids[0], 5);
     CredGroupListMethod = 3;
     EXPECT_EQ(GetUserGroups(ids, 2, "ann"), -1);
     CredGroupListMethod = 2;
     EXPECT_EQ(ids[0], -1);
     EXPECT_EQ(trace.Take(),
-              "Getspnam: Invalid argument\nGetUserGroups maxg=2 u=ann method=3 (invalid!)\n");
+              "Getspnam: Invalid argument\nGetspnam: Invalid argument\n"
+              "GetUserGroups maxg=2 u=ann method=3 (invalid!)\n");
 }
 
 TEST(PwdToCred, MissingFieldsBecomeEmptyAndLongOnesAreCut) {
@@ -154,7 +154,7 @@ TEST(World, EnumerationEndCredAndGroupListsWithoutTheGroupFile) {
     for (int first : {1, 0, 1, 0, 0, 0})
         names += (GetCredEnt(first, &c, 0, 0, 0) == 0 ? c.username : "-") + ","s;
     EXPECT_EQ(names, "root,ann,root,ann,carl,-,");
-    EXPECT_EQ(Line(c), "::4294967295:4294967295:::");  // the end leaves the record initial
+    EXPECT_EQ(Line(c), "::4294967295:4294967295:::");  // the end clears the record
     TraceCapture trace;
     EndCred();
     EXPECT_EQ(trace.Take(), "EndCred\n\tendpwent\n\tEndspent\n");
