@@ -1,186 +1,244 @@
-// gl_getline driven key by key: the control keys, Escape sequences, vi
-// commands, search keys, hooks and the ways out.
-#include <csignal>
-#include <cstring>
-#include <string>
-
+// gl_getline as a transcript: keys in, the returned line and the exact
+// screen bytes out (see keys_fake_terminal.h for the notation).
 #include "lineedit/tests/keys_fake_terminal.h"
 
 namespace {
 
-using editor_test::EditorTest;
-using editor_test::Visible;
+using editor_test::Keys;
 
-using KeysTest = EditorTest;
+struct Row {
+    const char *keys, *line, *screen = nullptr;  // screen null: not checked
+    int vi = 0;
+    const char *prompt = "> ";
+    int width = 80;
+};
 
-TEST_F(KeysTest, ReturnAndCtrlD) {
-    keyboard_.keys = "a\r";
-    EXPECT_STREQ(gl_getline(nullptr), "a\n");  // no prompt: the empty one
-    EXPECT_EQ(Visible(Screen()), "<cr>a<lf><cr>");
-    EXPECT_EQ(Line("\x04"), "<null>");
-    EXPECT_EQ(gl_last_result(), -1);
-    EXPECT_EQ(Visible(Screen()), "<cr>> <lf><cr>");
-    EXPECT_EQ(Line("abc\x01\x04\r"), "bc\n");
-}
+const Row kRows[] = {
+    {"<c-p><c-p><c-n><c-n><c-n><cr>", "\n",
+     "<cr>> ls -l<5*<bs>>banana<6*<bs>>ls -l <6*<bs>><5* ><5*<bs>><bel><lf><cr>"},  // first:
+                                                                                    // history not
+                                                                                    // browsed yet
+    {"a<cr>", "a\n", "<cr>> a<lf><cr>"},
+    {"<c-d>", "<null>", "<cr>> <lf><cr>"},
+    {"abc", "<null>"},  // end of input drops text never confirmed
+    {"abc<c-a><c-d><cr>", "bc\n"},
+    {"abc<c-b><c-b>X<cr>", "aXbc\n"},
+    {"abc<c-a>X<c-e>Y<cr>", "XabcY\n"},
+    {"abc<c-a><c-f>X<cr>", "aXbc\n"},
+    {"abcd<c-b><c-b><c-k><c-a><c-y><cr>", "cdab\n"},
+    {"ab cd<c-w><cr>", "ab \n"},
+    {"foo bar  <c-w><c-y><cr>", "foo bar \n"},
+    {"abcd<c-u>xy<cr>", "xy\n"},
+    {"ab<bs><del>c<cr>", "c\n"},
+    {"ab<c-t><cr>", "ab\n", "<cr>> ab<bel><lf><cr>"},
+    {"abc<c-b><c-t>X<cr>", "acXb\n"},
+    {"abc<c-a><c-o>XYZW<c-o><cr>", "XYZW\n"},
+    {"ab<esc>[01DX<cr>", "aXb\n"},  // "0" and "1" are skipped
+    {"ab<esc>[3~<cr>", "ab~\n"},    // "3" ends it; "~" is text
+    {"abc<left><esc>ODX<cr>", "aXbc\n"},
+    {"one two<esc>b<esc>bX<esc>fY<cr>", "Xone Ytwo\n"},
+    {"a<c-x><c-g>b<cr>", "ab\n", "<cr>> a<bel><bel>b<lf><cr>"},
+    // Ctrl-F at the end is silent while completion progress is shown.
+    {"ab<c-f><c-a><c-b><cr>", "ab\n", "<cr>> ab<bs><bs><bel><lf><cr>"},
+    {"abcd<c-b><c-b><bs><cr>", "acd\n", "<cr>> abcd<bs><bs><bs>cd <bs><bs><bs><lf><cr>"},
+    // Kills over 255 characters are refused; exactly 255 are kept.
+    {"<300*k><c-a><c-k><c-y><cr>", "<300*k>\n"},
+    {"<300*k><c-a><45*\x06><c-k><c-a><c-y><cr>", "<300*k>\n"},
+    {"<300*k><c-a><45*\x06><c-k><cr>", "<45*k>\n"},
+    // TAB spaces to the next stop, refused where they would push text off.
+    {"<tab>x<cr>", "      x\n"},
+    {"abcdef<tab>|<cr>", "abcdef  |\n", nullptr, 0, ""},
+    {"<2044*a><c-a><tab><cr>", "<2044*a>\n"},
+    // Escape in emacs mode enters vi commands, but only with text.
+    {"<esc>xab<cr>", "ab\n"},
+    {"abc<esc>hhiX<cr>", "Xabc\n"},
+    {"<esc>kkj<cr>", "ls -l\n", nullptr, 1},
+    {"one two three<esc>^dw<cr>", "two three\n", nullptr, 1},
+    {"one two three<esc>^2dw<cr>", "three\n", nullptr, 1},
+    {"abc<esc>ddxy<cr>", "xy\n", nullptr, 1},
+    {"abcdef<esc>^3liX<cr>", "abcXdef\n", nullptr, 1},
+    {"abc<esc>xx<cr>", "abc\n", nullptr, 1},
+    {"one two<esc>^wiX<cr>", "one Xtwo\n", nullptr, 1},
+    {"one two<esc>bbaX<cr>", "oXne two\n", nullptr, 1},
+    {"abc<esc>^d$AX<cr>", "X\n", nullptr, 1},
+    {"abcd<esc>^ld^<cr>", "bcd\n", nullptr, 1},
+    {"abc<esc>^rZ<cr>", "Zbc\n", nullptr, 1},
+    {"ab<esc>lrZ<cr>", "ab\n", "<cr>> ab<cr>> ab<bs>b<bel><lf><cr>", 1},
+    {"abc<esc>^r<nul><cr>", "abc\n", "<cr>> abc<cr>> abc<bs><bs><bs><bel><lf><cr>", 1},
+    {"abc<esc>^dlp<cr>", "bac\n", nullptr, 1},
+    {"abc<esc>^RXY<cr>", "XYc\n", nullptr, 1},
+    {"ab<esc>f<esc>X<cr>", "ab\n", nullptr, 1},
+    {"abc<esc>^5<right>iX<cr>", "aXbc\n", nullptr, 1},  // digits wait for a command
+    {"abcdefgh<esc>^<35*9>lix<cr>", "abcdefghx\n", nullptr, 1},
+    {"a b c d e f g<esc>^2d3wiX<cr>", "a b c d e f gX\n", nullptr, 1},  // 2 times 3
+    // Search: a high byte is text; Escape only ends it; other keys end it and act.
+    {"<c-r>\xe9<cr>", "caf\xe9 au lait\n"},
+    {"<c-r>ak<esc>X<cr>", "mXake all\n"},
+    {"<c-r>-l<c-a>#<cr>", "#ls -l\n"},
+    // Ctrl-R again anchors at the found line; Backspace returns to it.
+    {"<c-r>an<c-r>t<bs><c-a>X<cr>", "Xplan two\n"},
+    {"<c-r>an<c-r><c-r><c-s><esc>X<cr>", "plXan two\n"},
+    {"<c-r>zz<cr>", "\n", "<cr>> <cr>? <bel><cr>z? <bel><cr>zz? <cr>>   <bs><bs><lf><cr>"},
+    {"<c-r><c-r><bs><cr>", "\n", "<cr>> <cr>? <bel><bel><cr>> <lf><cr>"},
+    {"<c-r>ban<esc>", "<null>",
+     "<cr>> <cr>? <cr>b? banana<6*<bs>><cr>ba? banana<6*<bs>>"
+     "<cr>ban? banana<6*<bs>><cr>> banana   <9*<bs>><lf><cr>"},
+    // Prompts of 80 or more are drawn once, not at every key.
+    {"abc<c-a><cr>", "abc\n", "<cr><80*p>abc<bs><bs><bs><lf><cr>", 0, "<80*p>", 250},
+    {"abc<c-a><cr>", "abc\n", "<cr><120*p>abc<bs><bs><bs><lf><cr>", 0, "<120*p>", 250},
+    // Return shows the start of a scrolled line; a prompt leaving under
+    // five columns asks for a cursor before the start.
+    {"<100*a><cr>", "<100*a>\n"},
+    {"ab<cr>", "ab\n", "<cr><77*p>ab<bel><bs><bs><lf><cr>", 0, "<77*p>"},
+};
 
-TEST_F(KeysTest, EmacsMovesAndEdits) {
-    struct {
-        const char *keys, *line;
-    } cases[] = {
-        {"abc\x02\x02X\r", "aXbc\n"},              // Ctrl-B
-        {"abc\x01X\x05Y\r", "XabcY\n"},            // Ctrl-A, Ctrl-E
-        {"abc\x01\x06X\r", "aXbc\n"},              // Ctrl-F
-        {"abcd\x02\x02\x0b\r", "ab\n"},            // Ctrl-K
-        {"abcd\x02\x02\x0b\x01\x19\r", "cdab\n"},  // Ctrl-Y yanks the kill
-        {"ab cd\x17\r", "ab \n"},                  // Ctrl-W
-        {"abcd\x15xy\r", "xy\n"},                  // Ctrl-U
-        {"ab\x08\x7f"
-         "c\r",
-         "c\n"},                              // Backspace, Delete
-        {"ab\x14\r", "ab\n"},                 // Ctrl-T at the end: bell only
-        {"abc\x02\x14X\r", "acXb\n"},         // Ctrl-T keeps the cursor
-        {"abc\x01\x0fXYZW\x0f\r", "XYZW\n"},  // overwrite, appending at the end
-        {"ab\x1b[01DX\r", "aXb\n"},           // "0" and "1" are skipped
-        {"ab\x1b[3~\r", "ab~\n"},             // "3" ends it; "~" is text
-        {"one two\x1b"
-         "b\x1b"
-         "bX\x1b"
-         "fY\r",
-         "Xone Ytwo\n"},  // Escape b, f
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(Line(c.keys), c.line) << Visible(c.keys);
+class KeysTest : public editor_test::EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        for (const char *line :
+             {"ant one", "make all", "plan two", "caf\xe9 au lait", "banana", "ls -l"})
+            gl_add_history(line);
+    }
+};
+
+TEST_F(KeysTest, Transcripts) {
+    for (const Row &r : kRows) {
+        SCOPED_TRACE(r.keys);
+        gl_vi_mode = r.vi;
+        gl_setwidth(r.width);
         gl_overwrite = 0;
+        EXPECT_EQ(Line(r.keys, Keys(r.prompt)), Keys(r.line));
+        EXPECT_EQ(gl_last_result(), std::string(r.line) == "<null>" ? -1 : 0);
+        EXPECT_EQ(Screen(), r.screen ? r.screen : Screen());
     }
 }
 
-TEST_F(KeysTest, UnboundKeysRingTheBell) {
-    EXPECT_EQ(Line("a\x18\x07"
-                   "b\r"),
-              "ab\n");
-    EXPECT_EQ(Visible(Screen()), "<cr>> a<bel><bel>b<lf><cr>");
+TEST_F(KeysTest, SearchState) {
+    EXPECT_EQ(Line("<c-r><77*q>r"), "<null>");  // a 78th character is dropped
+    EXPECT_EQ(srch_len, 77);
+    EXPECT_EQ(Line("x<cr>"), "x\n");  // the search left active is reset
 }
 
-TEST_F(KeysTest, HistoryKeysCallTheLoadHook) {
-    gl_add_history("from history");
+TEST_F(KeysTest, Hooks) {
     gl_load_hook = [](char *buf) {
         if (buf[0] == '\0') std::strcpy(buf, "preset");
+        if (buf[0] == 'b') std::memset(buf, 'x', GL_BUF_SIZE);  // no terminator
         return 0;
     };
-    EXPECT_EQ(Line("\r"), "preset\n");
-    EXPECT_EQ(Line("\x10!\r"), "from history!\n");
+    EXPECT_EQ(Line("<cr>"), "preset\n");
+    EXPECT_EQ(Line("<c-p>!<cr>"), "ls -l!\n");
+    std::strcpy(gl_buf, "b");
+    srch_end();  // the hook's line is cut to fit
+    EXPECT_EQ(std::strlen(gl_buf), GL_BUF_SIZE - 1u);
+    gl_load_hook = nullptr;
+    gl_accept_hook = [](char *buf) {
+        std::memset(buf, 'x', GL_BUF_SIZE - 1);
+        return 0;
+    };
+    EXPECT_EQ(Line("short<cr>"), Keys("<2046*x>\n"));
+    gl_accept_hook = nullptr;
+    gl_tab_handler = [](char *buf, int, int *loc, size_t) {
+        *loc = static_cast<int>(std::strlen(std::strcat(buf, "!")));
+        return 0;
+    };
+    EXPECT_EQ(Line("hi<tab><cr>"), "hi!\n");
+    gl_tab_handler = nullptr;
+    EXPECT_EQ(Line("hi<tab><cr>"), "hi\n");
+    gl_scroll = 0;  // taken as 1
+    EXPECT_EQ(Line("<100*a><cr>"), Keys("<100*a>\n"));
 }
 
-TEST_F(KeysTest, EscapeInEmacsModeEntersViCommandsOnlyWithText) {
-    EXPECT_EQ(Line("\x1bxab\r"), "ab\n");        // empty line: the x is dropped
-    EXPECT_EQ(Line("abc\x1bhhiX\r"), "Xabc\n");  // h, h, then insert
+TEST_F(KeysTest, HistoryRingAndFiles) {
+    editor_test::ScratchDir dir;
+    auto file = [&](const char *name) {
+        std::ifstream in(dir.Path(name));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto older = [](int n) {
+        std::string seen;
+        while (n-- > 0) seen += std::string(hist_older()) + "|";
+        return seen;
+    };
+    hist_release();
+    // Blank lines and immediate repeats are not stored; "\r" is an empty line.
+    for (const char *l :
+         {"first", " \t\n ", "word\n", "word", "other", "word", "\nab", "\nab", "\r"})
+        gl_add_history(l);
+    EXPECT_EQ(older(9), "|\na|\na|word|other|word|first|||");
+    EXPECT_EQ(Screen(), "<bel><bel>");
+    hist_release();
+    for (int i = 0; i < 350; ++i) gl_add_history(("line" + std::to_string(i)).c_str());
+    EXPECT_EQ(older(2), "line349|line348|");  // browsing changes nothing that is written
+    std::string want;
+    for (int i = 252; i < 350; ++i) want += "line" + std::to_string(i) + "\n";
+    gl_write_history(dir.Path("h").c_str());
+    EXPECT_EQ(file("h"), want);
+    older(96);
+    EXPECT_EQ(older(2), "line251||");  // the newest 99 are kept
+    hist_release();
+    gl_read_history(dir.Path("h").c_str());
+    gl_write_history(dir.Path("h2").c_str());
+    EXPECT_EQ(file("h2"), want);
+    // Long lines become pieces of 253; new files are private, old ones keep their mode.
+    std::ofstream(dir.Path("long"))
+        << std::string(253, 'a') << std::string(253, 'b') << "c\nshort\n";
+    hist_release();
+    gl_read_history(dir.Path("long").c_str());
+    EXPECT_EQ(older(4), "short|c|" + std::string(253, 'b') + "|" + std::string(253, 'a') + "|");
+    mode_t mask = umask(0);
+    chmod(dir.Path("h").c_str(), 0644);
+    gl_write_history(dir.Path("h").c_str());
+    gl_write_history(dir.Path("new").c_str());
+    umask(mask);
+    struct stat h {
+    }, fresh{};
+    stat(dir.Path("h").c_str(), &h);
+    stat(dir.Path("new").c_str(), &fresh);
+    EXPECT_EQ(std::vector<int>({int(h.st_mode & 0777), int(fresh.st_mode & 0777)}),
+              std::vector<int>({0644, 0600}));
+    EXPECT_EQ(file("h"), file("new"));
+    EXPECT_EQ(file("new").substr(508), "c\nshort\n");
 }
 
-TEST_F(KeysTest, ViCommands) {
-    gl_vi_mode = 1;
-    gl_add_history("first");
-    gl_add_history("second");
+TEST_F(KeysTest, GetpassClearsOnlyWhatItMayAndRestoresTheTerminal) {
+    const struct termios found = keyboard_.tty;
     struct {
-        const char *keys, *line;
+        const char *keys;
+        int size;
+        std::string buf;  // the buffer's first bytes afterwards ('X' untouched)
     } cases[] = {
-        {"one two three\x1b^dw\r", "two three\n"},
-        {"one two three\x1b^2dw\r", "three\n"},
-        {"abc\x1b"
-         "ddxy\r",
-         "xy\n"},
-        {"abcdef\x1b^3liX\r", "abcXdef\n"},
-        {"abc\x1bxx\r", "abc\n"},  // x is no command
-        {"one two\x1b^wiX\r", "one Xtwo\n"},
-        {"one two\x1b"
-         "bbaX\r",
-         "oXne two\n"},
-        {"abc\x1b^d$AX\r", "X\n"},
-        {"abcd\x1b^ld^\r", "bcd\n"},  // d^ keeps the kill buffer
-        {"abc\x1b^rZ\r", "Zbc\n"},
-        {"ab\x1blrZ\r", "ab\n"},  // r at the end: bell only
-        {"abc\x1b^dlp\r", "bac\n"},
-        {"abc\x1b^RXY\r", "XYc\n"},
-        {"ab\x1b"
-         "f\x1bX\r",
-         "ab\n"},                           // f is nothing, Escape rings
-        {"abc\x1b^5\x1b[CiX\r", "aXbc\n"},  // digits wait for a command
-        {"abcdefgh\x1b^99999999999999999999999999999999999lix\r", "abcdefghx\n"},
-        // The 3 after d (count 2 kept) is taken twice: 33 words.
-        {"a b c d e f g\x1b^2d3wiX\r", "a b c d e f gX\n"},
-        {"\x1bkkj\r", "second\n"},
+        {"ab<bs><cr>", 16, {"a\0\0\0X", 5}},  // only the first four bytes cleared
+        {"abcdefg<bs>x<cr>", 5, {"abcx\0X", 6}},
+        {"abc", 1, {"\0X", 2}},
+        {"abc", 0, "X"},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(Line(c.keys), c.line) << Visible(c.keys);
-        gl_overwrite = 0;
+        keyboard_.keys = Keys(c.keys);
+        keyboard_.next = 0;
+        char buf[8] = "XXXXXXX";
+        EXPECT_EQ(gl_getpass("pw: ", buf, c.size), buf);
+        EXPECT_EQ(std::string(buf, c.buf.size()), c.buf) << c.keys;
+        EXPECT_EQ(std::memcmp(&keyboard_.tty, &found, sizeof found), 0);
     }
-}
-
-TEST_F(KeysTest, SearchKeys) {
-    gl_add_history("make all");
-    gl_add_history("caf\xe9 au lait");
-    gl_add_history("ls -l");
-    // A byte with bit 7 set is search text, not a Backspace.
-    EXPECT_EQ(Line("\x12\xe9\r"), "caf\xe9 au lait\n");
-    EXPECT_EQ(gl_search_active, 0);
-    // Escape ends the search and changes nothing else.
-    EXPECT_EQ(Line("\x12"
-                   "ak\x1bX\r"),
-              "mXake all\n");
-    // Backspace shortens the text: "l" finds "ls -l" again.
-    EXPECT_EQ(Line("\x12"
-                   "l\x08\x7fl\x01\x0b"
-                   "done\r"),
-              "done\n");
-    // Other keys end the search and then act: Ctrl-A moves in the found line.
-    EXPECT_EQ(Line("\x12-l\x01#\r"), "#ls -l\n");
-}
-
-TEST_F(KeysTest, TabWithoutCompleterInsertsSpacesToTheNextStop) {
-    EXPECT_EQ(Line("\tx\r"), "      x\n");
-    EXPECT_EQ(Line("abcdef\t|\r", ""), "abcdef  |\n");
-    char buf[16] = "ab";
-    int loc = 1;
-    EXPECT_EQ(gl_tab_spaces(buf, 0, &loc, sizeof buf), 1);
-    EXPECT_STREQ(buf, "a       b");
-    EXPECT_EQ(loc, 8);
-    // Spaces that do not fit are refused with the bell: no typed text is lost.
-    char tight[8] = "abc";
-    loc = 1;
-    EXPECT_EQ(gl_tab_spaces(tight, 0, &loc, sizeof tight), -1);
-    EXPECT_EQ(std::string(tight, 4), std::string("abc\0", 4));
-    EXPECT_EQ(loc, 1);
-}
-
-TEST_F(KeysTest, TabHandlerHook) {
-    gl_tab_handler = [](char *buf, int, int *loc, size_t) {
-        std::strcat(buf, "!");
-        *loc = static_cast<int>(std::strlen(buf));
-        return 0;
-    };
-    EXPECT_EQ(Line("hi\t\r"), "hi!\n");
-    gl_tab_handler = nullptr;
-    EXPECT_EQ(Line("hi\t\r"), "hi\n");
 }
 
 int interrupts = 0;
 
-TEST_F(KeysTest, InterruptCharacterRaisesTheSignalAndReturnsEmpty) {
+TEST_F(KeysTest, InterruptCharacterRaisesTheSignalAndStaysRaw) {
     struct sigaction action {
     }, old{};
     action.sa_handler = [](int) { ++interrupts; };
     sigaction(SIGINT, &action, &old);
-    interrupts = 0;
-    EXPECT_EQ(Line("abc\x03"), "");
+    EXPECT_EQ(Line("abc<c-c>"), "");
     EXPECT_EQ(gl_last_result(), -2);
     EXPECT_EQ(interrupts, 1);
-    EXPECT_EQ(gl_init_state, 1);  // raw again until the next call or gl_cleanup
-    EXPECT_EQ(Visible(Screen()), "<cr>> abc<lf><cr><cr>> ");
+    EXPECT_EQ(gl_init_state, 1);
+    EXPECT_EQ(Screen(), "<cr>> abc<lf><cr><cr>> ");
     sigaction(SIGINT, &old, nullptr);
-}
-
-TEST_F(KeysTest, BoundKeysAreNeverSignalCharacters) {
-    keyboard_.tty.c_cc[VINTR] = 127;
-    EXPECT_EQ(Line("ab\x7f\r"), "a\n");
+    gl_cleanup();
+    keyboard_.tty.c_cc[VINTR] = 127;  // bound keys are never signal characters
+    EXPECT_EQ(Line("ab<del><cr>"), "a\n");
 }
 
 }  // namespace
