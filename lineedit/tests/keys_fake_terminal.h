@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -18,8 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "lineedit/internal.h"
 
@@ -31,7 +28,6 @@ struct FakeKeyboard {
     struct termios tty = {};
     std::multimap<size_t, int> fails;  // before key i: a read failing with errno, 0 end of input
     std::deque<int> waits;  // select results (-1 EINTR, -2 EBADF); none: ready while keys remain
-    std::vector<std::string> writes;
     std::vector<struct timeval> timeouts;
     bool getattr_fails = false;
     int sets = 0;
@@ -41,27 +37,21 @@ inline FakeKeyboard *keyboard = nullptr;
 inline const gl_io_ops kFakeIo = {
     [](int, void *buf, size_t) -> ssize_t {
         FakeKeyboard &k = *keyboard;
-        if (auto f = k.fails.lower_bound(k.next); f != k.fails.end() && f->first == k.next) {
-            errno = f->second;
-            k.fails.erase(f);
-            return errno ? -1 : 0;
-        }
+        if (auto f = k.fails.lower_bound(k.next); f != k.fails.end() && f->first == k.next)
+            return errno = f->second, k.fails.erase(f), errno ? -1 : 0;
         if (k.next >= k.keys.size()) return 0;
         *static_cast<char *>(buf) = k.keys[k.next++];
         return 1;
     },
     [](int fd, const void *buf, size_t n) -> ssize_t {
         if (fd != 1) return ::write(fd, buf, n);
-        keyboard->writes.emplace_back(static_cast<const char *>(buf), n);
-        keyboard->screen += keyboard->writes.back();
+        keyboard->screen.append(static_cast<const char *>(buf), n);
         return static_cast<ssize_t>(n);
     },
     [](int) { return 1; },
     [](int, struct termios *t) { return keyboard->getattr_fails ? -1 : (*t = keyboard->tty, 0); },
     [](int, int when, const struct termios *t) {
-        keyboard->sets++;
-        keyboard->tty = *t;
-        return when == TCSANOW ? 0 : -1;
+        return keyboard->sets++, keyboard->tty = *t, when == TCSANOW ? 0 : -1;
     },
     [](int, fd_set *, fd_set *, fd_set *, struct timeval *tv) {
         FakeKeyboard &k = *keyboard;
@@ -69,16 +59,16 @@ inline const gl_io_ops kFakeIo = {
         if (k.waits.empty()) return k.next < k.keys.size() ? 1 : 0;
         int r = k.waits.front();
         k.waits.pop_front();
-        errno = r == -1 ? EINTR : EBADF;
-        return r < 0 ? -1 : r;
+        return r < 0 ? (errno = r == -1 ? EINTR : EBADF, -1) : r;
     },
     nullptr};
 
 inline std::string Keys(const std::string &s) {
-    static const std::map<std::string, std::string> named = {
-        {"esc", "\x1b"},     {"tab", "\t"},     {"cr", "\r"},     {"bs", "\b"},
-        {"del", "\x7f"},     {"nul", {'\0'}},   {"up", "\x1b[A"}, {"left", "\x1b[D"},
-        {"right", "\x1b[C"}, {"null", "<null>"}};
+    // clang-format off
+    static const std::map<std::string, std::string> named = {{"esc", "\x1b"}, {"tab", "\t"},
+        {"cr", "\r"}, {"bs", "\b"}, {"del", "\x7f"}, {"nul", {'\0'}}, {"up", "\x1b[A"},
+        {"left", "\x1b[D"}, {"right", "\x1b[C"}, {"null", "<null>"}};
+    // clang-format on
     std::string out;
     for (size_t i = 0, end; i < s.size(); ++i) {
         if (s[i] != '<' || (end = s.find('>', i + 2)) == std::string::npos) {
@@ -121,23 +111,17 @@ struct ScratchDir {
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_io_ = gl_io;
-        keyboard = &keyboard_;
+        saved_io_ = gl_io, keyboard = &keyboard_, gl_io = kFakeIo, gl_io.exit = saved_io_.exit;
         keyboard_.tty.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
         keyboard_.tty.c_cc[VINTR] = 3;
-        gl_io = kFakeIo;
-        gl_io.exit = saved_io_.exit;
         gl_init_state = 0;  // no first-time look at COLUMNS and ROWS
-        gl_termw = 80;
-        gl_scroll = 27;
-        gl_show_completion_progress = 1;
+        gl_termw = 80, gl_scroll = 27, gl_show_completion_progress = 1;
         gl_tab_handler = gl_tab_spaces;
     }
     void TearDown() override {
         gl_cleanup();
         hist_release();
-        gl_vi_mode = gl_overwrite = 0;
-        gl_completer = nullptr;
+        gl_vi_mode = gl_overwrite = 0, gl_completer = nullptr;
         gl_load_hook = gl_accept_hook = nullptr;
         gl_io = saved_io_;
     }

@@ -1,5 +1,7 @@
 // gl_getline as a transcript: keys in, the returned line and the exact
 // screen bytes out (see keys_fake_terminal.h for the notation).
+#include <sstream>
+
 #include "lineedit/tests/keys_fake_terminal.h"
 
 namespace {
@@ -8,16 +10,22 @@ using editor_test::Keys;
 
 struct Row {
     const char *keys, *line, *screen = nullptr;  // screen null: not checked
+    const char *matches = nullptr;               // a completer answering these, split at "|"
     int vi = 0;
     const char *prompt = "> ";
     int width = 80;
 };
 
+std::vector<std::string> candidates;
+
+char *Scripted(const char *, int i) {
+    return i < static_cast<int>(candidates.size()) ? strdup(candidates[i].c_str()) : nullptr;
+}
+
+// clang-format off
 const Row kRows[] = {
-    {"<c-p><c-p><c-n><c-n><c-n><cr>", "\n",
-     "<cr>> ls -l<5*<bs>>banana<6*<bs>>ls -l <6*<bs>><5* ><5*<bs>><bel><lf><cr>"},  // first:
-                                                                                    // history not
-                                                                                    // browsed yet
+    // First, while the history is not browsed yet: older, newer, and past the newest.
+    {"<c-p><c-p><c-n><c-n><c-n><cr>", "\n", "<cr>> ls -l<5*<bs>>banana<6*<bs>>ls -l <6*<bs>><5* ><5*<bs>><bel><lf><cr>"},
     {"a<cr>", "a\n", "<cr>> a<lf><cr>"},
     {"<c-d>", "<null>", "<cr>> <lf><cr>"},
     {"abc", "<null>"},  // end of input drops text never confirmed
@@ -47,30 +55,30 @@ const Row kRows[] = {
     {"<300*k><c-a><45*\x06><c-k><cr>", "<45*k>\n"},
     // TAB spaces to the next stop, refused where they would push text off.
     {"<tab>x<cr>", "      x\n"},
-    {"abcdef<tab>|<cr>", "abcdef  |\n", nullptr, 0, ""},
+    {"abcdef<tab>|<cr>", "abcdef  |\n", nullptr, nullptr, 0, ""},
     {"<2044*a><c-a><tab><cr>", "<2044*a>\n"},
     // Escape in emacs mode enters vi commands, but only with text.
     {"<esc>xab<cr>", "ab\n"},
     {"abc<esc>hhiX<cr>", "Xabc\n"},
-    {"<esc>kkj<cr>", "ls -l\n", nullptr, 1},
-    {"one two three<esc>^dw<cr>", "two three\n", nullptr, 1},
-    {"one two three<esc>^2dw<cr>", "three\n", nullptr, 1},
-    {"abc<esc>ddxy<cr>", "xy\n", nullptr, 1},
-    {"abcdef<esc>^3liX<cr>", "abcXdef\n", nullptr, 1},
-    {"abc<esc>xx<cr>", "abc\n", nullptr, 1},
-    {"one two<esc>^wiX<cr>", "one Xtwo\n", nullptr, 1},
-    {"one two<esc>bbaX<cr>", "oXne two\n", nullptr, 1},
-    {"abc<esc>^d$AX<cr>", "X\n", nullptr, 1},
-    {"abcd<esc>^ld^<cr>", "bcd\n", nullptr, 1},
-    {"abc<esc>^rZ<cr>", "Zbc\n", nullptr, 1},
-    {"ab<esc>lrZ<cr>", "ab\n", "<cr>> ab<cr>> ab<bs>b<bel><lf><cr>", 1},
-    {"abc<esc>^r<nul><cr>", "abc\n", "<cr>> abc<cr>> abc<bs><bs><bs><bel><lf><cr>", 1},
-    {"abc<esc>^dlp<cr>", "bac\n", nullptr, 1},
-    {"abc<esc>^RXY<cr>", "XYc\n", nullptr, 1},
-    {"ab<esc>f<esc>X<cr>", "ab\n", nullptr, 1},
-    {"abc<esc>^5<right>iX<cr>", "aXbc\n", nullptr, 1},  // digits wait for a command
-    {"abcdefgh<esc>^<35*9>lix<cr>", "abcdefghx\n", nullptr, 1},
-    {"a b c d e f g<esc>^2d3wiX<cr>", "a b c d e f gX\n", nullptr, 1},  // 2 times 3
+    {"<esc>kkj<cr>", "ls -l\n", nullptr, nullptr, 1},
+    {"one two three<esc>^dw<cr>", "two three\n", nullptr, nullptr, 1},
+    {"one two three<esc>^2dw<cr>", "three\n", nullptr, nullptr, 1},
+    {"abc<esc>ddxy<cr>", "xy\n", nullptr, nullptr, 1},
+    {"abcdef<esc>^3liX<cr>", "abcXdef\n", nullptr, nullptr, 1},
+    {"abc<esc>xx<cr>", "abc\n", nullptr, nullptr, 1},
+    {"one two<esc>^wiX<cr>", "one Xtwo\n", nullptr, nullptr, 1},
+    {"one two<esc>bbaX<cr>", "oXne two\n", nullptr, nullptr, 1},
+    {"abc<esc>^d$AX<cr>", "X\n", nullptr, nullptr, 1},
+    {"abcd<esc>^ld^<cr>", "bcd\n", nullptr, nullptr, 1},
+    {"abc<esc>^rZ<cr>", "Zbc\n", nullptr, nullptr, 1},
+    {"ab<esc>lrZ<cr>", "ab\n", "<cr>> ab<cr>> ab<bs>b<bel><lf><cr>", nullptr, 1},
+    {"abc<esc>^r<nul><cr>", "abc\n", "<cr>> abc<cr>> abc<bs><bs><bs><bel><lf><cr>", nullptr, 1},
+    {"abc<esc>^dlp<cr>", "bac\n", nullptr, nullptr, 1},
+    {"abc<esc>^RXY<cr>", "XYc\n", nullptr, nullptr, 1},
+    {"ab<esc>f<esc>X<cr>", "ab\n", nullptr, nullptr, 1},
+    {"abc<esc>^5<right>iX<cr>", "aXbc\n", nullptr, nullptr, 1},  // digits wait for a command
+    {"abcdefgh<esc>^<35*9>lix<cr>", "abcdefghx\n", nullptr, nullptr, 1},
+    {"a b c d e f g<esc>^2d3wiX<cr>", "a b c d e f gX\n", nullptr, nullptr, 1},  // 2 times 3
     // Search: a high byte is text; Escape only ends it; other keys end it and act.
     {"<c-r>\xe9<cr>", "caf\xe9 au lait\n"},
     {"<c-r>ak<esc>X<cr>", "mXake all\n"},
@@ -80,22 +88,41 @@ const Row kRows[] = {
     {"<c-r>an<c-r><c-r><c-s><esc>X<cr>", "plXan two\n"},
     {"<c-r>zz<cr>", "\n", "<cr>> <cr>? <bel><cr>z? <bel><cr>zz? <cr>>   <bs><bs><lf><cr>"},
     {"<c-r><c-r><bs><cr>", "\n", "<cr>> <cr>? <bel><bel><cr>> <lf><cr>"},
-    {"<c-r>ban<esc>", "<null>",
-     "<cr>> <cr>? <cr>b? banana<6*<bs>><cr>ba? banana<6*<bs>>"
-     "<cr>ban? banana<6*<bs>><cr>> banana   <9*<bs>><lf><cr>"},
+    {"<c-r>ban<esc>", "<null>", "<cr>> <cr>? <cr>b? banana<6*<bs>><cr>ba? banana<6*<bs>><cr>ban? banana<6*<bs>><cr>> banana   <9*<bs>><lf><cr>"},
     // Prompts of 80 or more are drawn once, not at every key.
-    {"abc<c-a><cr>", "abc\n", "<cr><80*p>abc<bs><bs><bs><lf><cr>", 0, "<80*p>", 250},
-    {"abc<c-a><cr>", "abc\n", "<cr><120*p>abc<bs><bs><bs><lf><cr>", 0, "<120*p>", 250},
+    {"abc<c-a><cr>", "abc\n", "<cr><80*p>abc<bs><bs><bs><lf><cr>", nullptr, 0, "<80*p>", 250},
     // Return shows the start of a scrolled line; a prompt leaving under
     // five columns asks for a cursor before the start.
     {"<100*a><cr>", "<100*a>\n"},
-    {"ab<cr>", "ab\n", "<cr><77*p>ab<bel><bs><bs><lf><cr>", 0, "<77*p>"},
+    {"ab<cr>", "ab\n", "<cr><77*p>ab<bel><bs><bs><lf><cr>", nullptr, 0, "<77*p>"},
+    // Completion: "." and ".." are dropped; a common prefix, never past a
+    // shorter match; in a word's middle the rest is kept apart.
+    {"ls fo<tab><cr>", "ls foo \n", "<cr>> ls fo...<bs><bs><bs>   <bs><bs><bs>    <cr>> ls foo <lf><cr>", ".|foo|.."},
+    {"ls fo<tab><cr>", "ls fooba\n", nullptr, "foobar|foobaz|fooba"},
+    {"ls fo<tab><cr>", "ls fo\n", nullptr, ""},
+    {"ls foo<tab><cr>", "ls foo\n", nullptr, "f|foobar"},
+    {"ls fox<left><tab><cr>", "ls fooba x\n", nullptr, "foobar|foobaz"},
+    {"ls fox<left><tab><cr>", "ls foo x\n", nullptr, "foo"},
+    {"ls my<tab><cr>", "ls \"my file\" \n", nullptr, "my file"},
+    {"ls sa<tab><cr>", "ls 'say \"hi\"' \n", nullptr, "say \"hi\""},
+    {"ls 'a \"b<tab><cr>", "ls 'my file' \n", nullptr, "my file"},
+    // Only where there is room: a match is cut, quotes and dots refused.
+    {"<2036*x> ab<tab><cr>", "<2036*x> abcdefg \n", nullptr, "abcdefghijklmnopqrstuvwxyz"},
+    {"<2040*x> ab<tab><cr>", "<2040*x> abc \n", nullptr, "abc"},
+    {"<2041*x> ab<tab><cr>", "<2041*x> ab\n", nullptr, "abc"},
+    // A second TAB lists the matches, a third completes again.
+    {"x<tab><tab><cr>", "file0000\n", "<cr>> x...<bs><bs><bs>   <bs><bs><bs>    <cr>> file0000...<bs><bs><bs>   <bs><bs><bs>    <lf><cr>    file<5*0>x  file00002x  file00004x  file00006x<lf><cr>    file00001x  file00003x  file00005x  file00007x<lf><cr><cr>> file0000<cr>> file0000<lf><cr>", "file00000x|file00001x|file00002x|file00003x|file00004x|file00005x|file00006x|file00007x"},
+    {"x<tab><tab><cr>", "src/\n", "<cr>> x...<bs><bs><bs>   <bs><bs><bs>    <cr>> src/...<bs><bs><bs>   <bs><bs><bs>    <lf><cr>    Alpha   alpha2  beta    Beta1<lf><cr><cr>> src/<cr>> src/<lf><cr>", "src/beta|src/Alpha|src/alpha2|src/Beta1"},
+    {"x<tab><tab><cr>", "x\n", "<cr>> x...<bs><bs><bs>   <bs><bs><bs>    <cr>> x...<bs><bs><bs>   <bs><bs><bs>    <lf><cr><bel>    (no matches)<lf><cr><cr>> x<cr>> x<lf><cr>", ""},
+    {"a<tab><tab><tab><cr>", "alp\n", "<cr>> a...<bs><bs><bs>   <bs><bs><bs>    <cr>> alp...<bs><bs><bs>   <bs><bs><bs>    <lf><cr>    alpha.txt   alpine<lf><cr><cr>> alp<cr>> alp...<bs><bs><bs>   <bs><bs><bs>    <cr>> alp<lf><cr>", "alpha.txt|alpine"},
 };
+// clang-format on
 
 class KeysTest : public editor_test::EditorTest {
   protected:
     void SetUp() override {
         EditorTest::SetUp();
+        gl_quote_completions = 1;
         for (const char *line :
              {"ant one", "make all", "plan two", "caf\xe9 au lait", "banana", "ls -l"})
             gl_add_history(line);
@@ -108,19 +135,17 @@ TEST_F(KeysTest, Transcripts) {
         gl_vi_mode = r.vi;
         gl_setwidth(r.width);
         gl_overwrite = 0;
+        std::istringstream matches(r.matches ? r.matches : "");
+        candidates.clear();
+        for (std::string m; std::getline(matches, m, '|');) candidates.push_back(m);
+        gl_completer = r.matches ? Scripted : nullptr;
         EXPECT_EQ(Line(r.keys, Keys(r.prompt)), Keys(r.line));
         EXPECT_EQ(gl_last_result(), std::string(r.line) == "<null>" ? -1 : 0);
         EXPECT_EQ(Screen(), r.screen ? r.screen : Screen());
     }
 }
 
-TEST_F(KeysTest, SearchState) {
-    EXPECT_EQ(Line("<c-r><77*q>r"), "<null>");  // a 78th character is dropped
-    EXPECT_EQ(srch_len, 77);
-    EXPECT_EQ(Line("x<cr>"), "x\n");  // the search left active is reset
-}
-
-TEST_F(KeysTest, Hooks) {
+TEST_F(KeysTest, SearchStateAndHooks) {
     gl_load_hook = [](char *buf) {
         if (buf[0] == '\0') std::strcpy(buf, "preset");
         if (buf[0] == 'b') std::memset(buf, 'x', GL_BUF_SIZE);  // no terminator
@@ -132,21 +157,25 @@ TEST_F(KeysTest, Hooks) {
     srch_end();  // the hook's line is cut to fit
     EXPECT_EQ(std::strlen(gl_buf), GL_BUF_SIZE - 1u);
     gl_load_hook = nullptr;
-    gl_accept_hook = [](char *buf) {
-        std::memset(buf, 'x', GL_BUF_SIZE - 1);
-        return 0;
-    };
+    gl_accept_hook = [](char *buf) { return std::memset(buf, 'x', GL_BUF_SIZE - 1), 0; };
     EXPECT_EQ(Line("short<cr>"), Keys("<2046*x>\n"));
     gl_accept_hook = nullptr;
     gl_tab_handler = [](char *buf, int, int *loc, size_t) {
-        *loc = static_cast<int>(std::strlen(std::strcat(buf, "!")));
-        return 0;
+        return *loc = static_cast<int>(std::strlen(std::strcat(buf, "!"))), 0;
     };
     EXPECT_EQ(Line("hi<tab><cr>"), "hi!\n");
     gl_tab_handler = nullptr;
     EXPECT_EQ(Line("hi<tab><cr>"), "hi\n");
-    gl_scroll = 0;  // taken as 1
+    gl_show_completion_progress = 0;
+    gl_completer = Scripted;
+    candidates = {"a b"};
+    EXPECT_EQ(Line("<2040*x> a<tab><cr>"), Keys("<2040*x> \"a \" \n"));  // the match cut
+    EXPECT_EQ(Line("<2041*x> a<tab><cr>"), Keys("<2041*x> a\n"));        // no room for the quotes
+    gl_scroll = 0;                                                       // taken as 1
     EXPECT_EQ(Line("<100*a><cr>"), Keys("<100*a>\n"));
+    EXPECT_EQ(Line("<c-r><77*q>r"), "<null>");  // a 78th character is dropped
+    EXPECT_EQ(srch_len, 77);
+    EXPECT_EQ(Line("x<cr>"), "x\n");  // the search left active is reset
 }
 
 TEST_F(KeysTest, HistoryRingAndFiles) {
@@ -176,10 +205,6 @@ TEST_F(KeysTest, HistoryRingAndFiles) {
     EXPECT_EQ(file("h"), want);
     older(96);
     EXPECT_EQ(older(2), "line251||");  // the newest 99 are kept
-    hist_release();
-    gl_read_history(dir.Path("h").c_str());
-    gl_write_history(dir.Path("h2").c_str());
-    EXPECT_EQ(file("h2"), want);
     // Long lines become pieces of 253; new files are private, old ones keep their mode.
     std::ofstream(dir.Path("long"))
         << std::string(253, 'a') << std::string(253, 'b') << "c\nshort\n";
@@ -193,34 +218,43 @@ TEST_F(KeysTest, HistoryRingAndFiles) {
     umask(mask);
     struct stat h {
     }, fresh{};
-    stat(dir.Path("h").c_str(), &h);
-    stat(dir.Path("new").c_str(), &fresh);
-    EXPECT_EQ(std::vector<int>({int(h.st_mode & 0777), int(fresh.st_mode & 0777)}),
-              std::vector<int>({0644, 0600}));
+    EXPECT_EQ(stat(dir.Path("h").c_str(), &h) + stat(dir.Path("new").c_str(), &fresh), 0);
+    EXPECT_EQ((h.st_mode & 0777) | (fresh.st_mode & 0777) << 9, 0644u | 0600u << 9);
     EXPECT_EQ(file("h"), file("new"));
     EXPECT_EQ(file("new").substr(508), "c\nshort\n");
 }
 
-TEST_F(KeysTest, GetpassClearsOnlyWhatItMayAndRestoresTheTerminal) {
-    const struct termios found = keyboard_.tty;
-    struct {
-        const char *keys;
-        int size;
-        std::string buf;  // the buffer's first bytes afterwards ('X' untouched)
-    } cases[] = {
-        {"ab<bs><cr>", 16, {"a\0\0\0X", 5}},  // only the first four bytes cleared
-        {"abcdefg<bs>x<cr>", 5, {"abcx\0X", 6}},
-        {"abc", 1, {"\0X", 2}},
-        {"abc", 0, "X"},
-    };
-    for (const auto &c : cases) {
-        keyboard_.keys = Keys(c.keys);
-        keyboard_.next = 0;
-        char buf[8] = "XXXXXXX";
-        EXPECT_EQ(gl_getpass("pw: ", buf, c.size), buf);
-        EXPECT_EQ(std::string(buf, c.buf.size()), c.buf) << c.keys;
-        EXPECT_EQ(std::memcmp(&keyboard_.tty, &found, sizeof found), 0);
-    }
+TEST_F(KeysTest, FileNamesAndTheHomeDirectory) {
+    editor_test::ScratchDir dir;
+    for (const char *name : {"apple", "apricot", ".hidden", "uniquefile", "my file"})
+        std::ofstream(dir.Path(name));
+    mkdir(dir.Path("sub").c_str(), 0755);
+    symlink("sub", dir.Path("ylink").c_str());
+    const std::string r = dir.root;
+    gl_completer = gl_filename_completer;
+    gl_quote_completions = -1;
+    gl_set_home_directory((r + "/").c_str());  // no double slash after it
+    for (auto [keys, line] : std::vector<std::pair<std::string, std::string>>{
+             {"ls ~/ap<tab>", "ls ~/ap"},  // "~" is expanded for a single match only
+             {"ls ~/un<tab>", "ls " + r + "/uniquefile "},
+             {"ls ~/.<tab>", "ls " + r + "/.hidden "},
+             {"ls ~/su<tab>", "ls " + r + "/sub/"},
+             {"ls ~/yl<tab>", "ls " + r + "/ylink "},
+             {"ls \"" + r + "/my<tab>", "ls \"" + r + "/my file\" "},
+             {"ls " + r + "/missing/<tab>", "ls " + r + "/missing/"},
+             {"ls ~nosuchuser/<tab>", "ls ~nosuchuser/"},
+         })
+        EXPECT_EQ(Line(keys + "<cr>"), line + "\n");
+    Line("ls " + r + "/<tab><tab><cr>");  // all but "." and ".."
+    EXPECT_NE(
+        Screen().find("    .hidden<5* >apricot<5* >sub<9* >ylink<lf><cr>    apple<7* >my file"),
+        std::string::npos);
+    gl_set_home_directory("/");  // "~/" becomes "/", not "//"
+    EXPECT_EQ(Line("ls ~/tm<tab><cr>"), "ls /tmp/\n");
+    gl_set_home_directory(nullptr);  // root's home from the user database
+    gl_set_home_directory(gl_home_path);
+    EXPECT_GT(std::strlen(gl_home_path), 0u);
+    gl_set_home_directory("/nonexistent-home");
 }
 
 int interrupts = 0;
