@@ -1,10 +1,8 @@
 // A fake terminal for the editor's unit tests, through gl_io: keys are read
 // from a string, every byte written to standard output is kept.
-// Keys and screens are written symbolically: "<c-a>" is Ctrl-A, "<esc>",
-// "<tab>", "<cr>", "<bs>", "<del>", "<nul>", "<up>", "<left>" and "<right>"
-// are those keys, and "<300*x>" is 300 times x; on the screen "<bs>",
-// "<bel>", "<cr>" and "<lf>" are those bytes and runs of five or more
-// identical bytes are shown the same "<n*x>" way.
+// Keys and screens are written symbolically with Keys(): "<c-a>" is Ctrl-A,
+// "<esc>", "<tab>", "<cr>", "<bs>", "<del>", "<nul>", "<up>", "<left>",
+// "<right>", "<bel>" and "<lf>" are those bytes, "<300*x>" is 300 times x.
 #ifndef LINEEDIT_TESTS_KEYS_FAKE_TERMINAL_H
 #define LINEEDIT_TESTS_KEYS_FAKE_TERMINAL_H
 
@@ -67,7 +65,7 @@ inline std::string Keys(const std::string &s) {
     // clang-format off
     static const std::map<std::string, std::string> named = {{"esc", "\x1b"}, {"tab", "\t"},
         {"cr", "\r"}, {"bs", "\b"}, {"del", "\x7f"}, {"nul", {'\0'}}, {"up", "\x1b[A"},
-        {"left", "\x1b[D"}, {"right", "\x1b[C"}, {"null", "<null>"}};
+        {"left", "\x1b[D"}, {"right", "\x1b[C"}, {"null", "<null>"}, {"bel", "\a"}, {"lf", "\n"}};
     // clang-format on
     std::string out;
     for (size_t i = 0, end; i < s.size(); ++i) {
@@ -83,19 +81,6 @@ inline std::string Keys(const std::string &s) {
         else
             out += named.at(name);
         i = end;
-    }
-    return out;
-}
-
-inline std::string Visible(const std::string &bytes) {
-    static const char *names[] = {"<bs>", "<bel>", "<cr>", "<lf>"};
-    std::string out;
-    for (size_t i = 0, n; i < bytes.size(); i += n) {
-        for (n = 1; i + n < bytes.size() && bytes[i + n] == bytes[i];) ++n;
-        size_t k = std::string("\b\a\r\n").find(bytes[i]);
-        std::string c = k == std::string::npos ? std::string(1, bytes[i]) : names[k];
-        out += n >= 5 ? "<" + std::to_string(n) + "*" + c + ">" : "";
-        for (size_t j = 0; n < 5 && j < n; ++j) out += c;
     }
     return out;
 }
@@ -133,7 +118,7 @@ class EditorTest : public ::testing::Test {
         const char *line = gl_getline(prompt.c_str());
         return line ? line : "<null>";
     }
-    std::string Screen() const { return Visible(keyboard_.screen); }
+    std::string Screen() const { return keyboard_.screen; }
 
     FakeKeyboard keyboard_;
     gl_io_ops saved_io_{};
