@@ -85,14 +85,6 @@ inline std::string Keys(const std::string &s) {
     return out;
 }
 
-// A new folder under /tmp, removed with everything in it.
-struct ScratchDir {
-    char tmpl[32] = "/tmp/lineedit-test-XXXXXX";
-    std::string root = mkdtemp(tmpl);
-    ~ScratchDir() { std::filesystem::remove_all(root); }
-    std::string Path(const std::string &name) const { return root + "/" + name; }
-};
-
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -34,7 +34,6 @@ const Row kRows[] = {
     {"abc<c-a>X<c-e>Y<cr>", "XabcY\n"},
     {"abc<c-a><c-f>X<cr>", "aXbc\n"},
     {"abcd<c-b><c-b><c-k><c-a><c-y><cr>", "cdab\n"},
-    {"ab cd<c-w><cr>", "ab \n"},
     {"foo bar  <c-w><c-y><cr>", "foo bar \n"},
     {"abcd<c-u>xy<cr>", "xy\n"},
     {"ab<bs><del>c<cr>", "c\n"},
@@ -51,7 +50,6 @@ const Row kRows[] = {
     {"abcd<c-b><c-b><bs><cr>", "acd\n", "<cr>> abcd<bs><bs><bs>cd <bs><bs><bs><lf><cr>"},
     // Kills over 255 characters are refused; exactly 255 are kept.
     {"<300*k><c-a><c-k><c-y><cr>", "<300*k>\n"},
-    {"<300*k><c-a><45*\x06><c-k><c-a><c-y><cr>", "<300*k>\n"},
     {"<300*k><c-a><45*\x06><c-k><cr>", "<45*k>\n"},
     // TAB spaces to the next stop, refused where they would push text off.
     {"<tab>x<cr>", "      x\n"},
@@ -61,11 +59,9 @@ const Row kRows[] = {
     {"<esc>xab<cr>", "ab\n"},
     {"abc<esc>hhiX<cr>", "Xabc\n"},
     {"<esc>kkj<cr>", "ls -l\n", nullptr, nullptr, 1},
-    {"one two three<esc>^dw<cr>", "two three\n", nullptr, nullptr, 1},
     {"one two three<esc>^2dw<cr>", "three\n", nullptr, nullptr, 1},
     {"abc<esc>ddxy<cr>", "xy\n", nullptr, nullptr, 1},
     {"abcdef<esc>^3liX<cr>", "abcXdef\n", nullptr, nullptr, 1},
-    {"abc<esc>xx<cr>", "abc\n", nullptr, nullptr, 1},
     {"one two<esc>^wiX<cr>", "one Xtwo\n", nullptr, nullptr, 1},
     {"one two<esc>bbaX<cr>", "oXne two\n", nullptr, nullptr, 1},
     {"abc<esc>^d$AX<cr>", "X\n", nullptr, nullptr, 1},
@@ -81,8 +77,6 @@ const Row kRows[] = {
     {"a b c d e f g<esc>^2d3wiX<cr>", "a b c d e f gX\n", nullptr, nullptr, 1},  // 2 times 3
     // Search: a high byte is text; Escape only ends it; other keys end it and act.
     {"<c-r>\xe9<cr>", "caf\xe9 au lait\n"},
-    {"<c-r>ak<esc>X<cr>", "mXake all\n"},
-    {"<c-r>-l<c-a>#<cr>", "#ls -l\n"},
     // Ctrl-R again anchors at the found line; Backspace returns to it.
     {"<c-r>an<c-r>t<bs><c-a>X<cr>", "Xplan two\n"},
     {"<c-r>an<c-r><c-r><c-s><esc>X<cr>", "plXan two\n"},
@@ -99,7 +93,6 @@ const Row kRows[] = {
     // shorter match; in a word's middle the rest is kept apart.
     {"ls fo<tab><cr>", "ls foo \n", "<cr>> ls fo...<bs><bs><bs>   <bs><bs><bs>    <cr>> ls foo <lf><cr>", ".|foo|.."},
     {"ls fo<tab><cr>", "ls fooba\n", nullptr, "foobar|foobaz|fooba"},
-    {"ls fo<tab><cr>", "ls fo\n", nullptr, ""},
     {"ls foo<tab><cr>", "ls foo\n", nullptr, "f|foobar"},
     {"ls fox<left><tab><cr>", "ls fooba x\n", nullptr, "foobar|foobaz"},
     {"ls fox<left><tab><cr>", "ls foo x\n", nullptr, "foo"},
@@ -145,7 +138,7 @@ TEST_F(KeysTest, Transcripts) {
     }
 }
 
-TEST_F(KeysTest, SearchStateAndHooks) {
+TEST_F(KeysTest, HooksSearchStateAndSignals) {
     gl_load_hook = [](char *buf) {
         if (buf[0] == '\0') std::strcpy(buf, "preset");
         if (buf[0] == 'b') std::memset(buf, 'x', GL_BUF_SIZE);  // no terminator
@@ -160,12 +153,6 @@ TEST_F(KeysTest, SearchStateAndHooks) {
     gl_accept_hook = [](char *buf) { return std::memset(buf, 'x', GL_BUF_SIZE - 1), 0; };
     EXPECT_EQ(Line("short<cr>"), Keys("<2046*x>\n"));
     gl_accept_hook = nullptr;
-    gl_tab_handler = [](char *buf, int, int *loc, size_t) {
-        return *loc = static_cast<int>(std::strlen(std::strcat(buf, "!"))), 0;
-    };
-    EXPECT_EQ(Line("hi<tab><cr>"), "hi!\n");
-    gl_tab_handler = nullptr;
-    EXPECT_EQ(Line("hi<tab><cr>"), "hi\n");
     gl_show_completion_progress = 0;
     gl_completer = Scripted;
     candidates = {"a b"};
@@ -181,13 +168,26 @@ TEST_F(KeysTest, SearchStateAndHooks) {
     EXPECT_EQ(Line("<c-r><77*q>r"), "<null>");  // a 78th character is dropped
     EXPECT_EQ(srch_len, 77);
     EXPECT_EQ(Line("x<cr>"), "x\n");  // the search left active is reset
+    static int interrupts = 0;
+    struct sigaction action {
+    }, old{};
+    action.sa_handler = [](int) { ++interrupts; };
+    sigaction(SIGINT, &action, &old);
+    EXPECT_EQ(Line("abc<c-c>"), "");
+    EXPECT_EQ(std::vector<int>({gl_last_result(), interrupts, gl_init_state}),
+              std::vector<int>({-2, 1, 1}));
+    EXPECT_EQ(Screen(), Keys("<cr>> abc<lf><cr><cr>> "));  // raw still, until the next call
+    sigaction(SIGINT, &old, nullptr);
+    gl_cleanup();
+    keyboard_.tty.c_cc[VINTR] = 127;  // bound keys are never signal characters
+    EXPECT_EQ(Line("ab<del><cr>"), "a\n");
 }
 
 TEST_F(KeysTest, HistoryRingAndFiles) {
-    editor_test::ScratchDir dir;
-    auto file = [&](const char *name) {
-        std::ifstream in(dir.Path(name));
-        return std::string(std::istreambuf_iterator<char>(in), {});
+    char tmpl[] = "/tmp/lineedit-test-XXXXXX";
+    const std::string r = mkdtemp(tmpl), h = r + "/h", fresh = r + "/new";
+    auto file = [](const std::string &path) {
+        return (std::stringstream() << std::ifstream(path).rdbuf()).str();
     };
     auto older = [](int n) {
         std::string seen;
@@ -206,78 +206,51 @@ TEST_F(KeysTest, HistoryRingAndFiles) {
     EXPECT_EQ(older(2), "line349|line348|");  // browsing changes nothing that is written
     std::string want;
     for (int i = 252; i < 350; ++i) want += "line" + std::to_string(i) + "\n";
-    gl_write_history(dir.Path("h").c_str());
-    EXPECT_EQ(file("h"), want);
-    older(96);
-    EXPECT_EQ(older(2), "line251||");  // the newest 99 are kept
+    gl_write_history(h.c_str());
+    EXPECT_EQ(file(h), want);
     // Long lines become pieces of 253; new files are private, old ones keep their mode.
-    std::ofstream(dir.Path("long"))
-        << std::string(253, 'a') << std::string(253, 'b') << "c\nshort\n";
+    std::ofstream(r + "/long") << std::string(253, 'a') << std::string(253, 'b') << "c\nshort\n";
     hist_release();
-    gl_read_history(dir.Path("long").c_str());
+    gl_read_history((r + "/long").c_str());
     EXPECT_EQ(older(4), "short|c|" + std::string(253, 'b') + "|" + std::string(253, 'a') + "|");
     mode_t mask = umask(0);
-    chmod(dir.Path("h").c_str(), 0644);
-    gl_write_history(dir.Path("h").c_str());
-    gl_write_history(dir.Path("new").c_str());
+    chmod(h.c_str(), 0644);
+    gl_write_history(h.c_str());
+    gl_write_history(fresh.c_str());
     umask(mask);
-    struct stat h {
-    }, fresh{};
-    EXPECT_EQ(stat(dir.Path("h").c_str(), &h) + stat(dir.Path("new").c_str(), &fresh), 0);
-    EXPECT_EQ((h.st_mode & 0777) | (fresh.st_mode & 0777) << 9, 0644u | 0600u << 9);
-    EXPECT_EQ(file("h"), file("new"));
-    EXPECT_EQ(file("new").substr(508), "c\nshort\n");
+    struct stat st[2] = {};
+    EXPECT_EQ(stat(h.c_str(), &st[0]) + stat(fresh.c_str(), &st[1]), 0);
+    EXPECT_EQ((st[0].st_mode & 0777) | (st[1].st_mode & 0777) << 9, 0644u | 0600u << 9);
+    EXPECT_EQ(file(h), file(fresh));
+    EXPECT_EQ(file(fresh).substr(508), "c\nshort\n");
+    std::filesystem::remove_all(r);
 }
 
 TEST_F(KeysTest, FileNamesAndTheHomeDirectory) {
-    editor_test::ScratchDir dir;
-    for (const char *name : {"apple", "apricot", ".hidden", "uniquefile", "my file"})
-        std::ofstream(dir.Path(name));
-    mkdir(dir.Path("sub").c_str(), 0755);
-    symlink("sub", dir.Path("ylink").c_str());
-    const std::string r = dir.root;
+    char tmpl[] = "/tmp/lineedit-test-XXXXXX";
+    const std::string r = mkdtemp(tmpl);
+    std::ofstream(r + "/my file"), std::ofstream(r + "/.hidden"), std::ofstream(r + "/apple");
+    mkdir((r + "/sub").c_str(), 0755);
     gl_completer = gl_filename_completer;
     gl_quote_completions = -1;
     gl_set_home_directory((r + "/").c_str());  // no double slash after it
     for (auto [keys, line] : std::vector<std::pair<std::string, std::string>>{
-             {"ls ~/ap<tab>", "ls ~/ap"},  // "~" is expanded for a single match only
-             {"ls ~/un<tab>", "ls " + r + "/uniquefile "},
-             {"ls ~/.<tab>", "ls " + r + "/.hidden "},
+             {"ls ~/ap<tab>", "ls " + r + "/apple "},  // "~" expanded for a single match only
+             {"ls ~/<tab>", "ls ~/"},
              {"ls ~/su<tab>", "ls " + r + "/sub/"},
-             {"ls ~/yl<tab>", "ls " + r + "/ylink "},
              {"ls \"" + r + "/my<tab>", "ls \"" + r + "/my file\" "},
-             {"ls " + r + "/missing/<tab>", "ls " + r + "/missing/"},
              {"ls ~nosuchuser/<tab>", "ls ~nosuchuser/"},
          })
         EXPECT_EQ(Line(keys + "<cr>"), line + "\n");
     Line("ls " + r + "/<tab><tab><cr>");  // all but "." and ".."
-    EXPECT_NE(Screen().find(
-                  Keys("    .hidden<5* >apricot<5* >sub<9* >ylink<lf><cr>    apple<7* >my file")),
-              std::string::npos);
+    EXPECT_NE(Screen().find("\n\r    .hidden  apple    my file  sub\n\r"), std::string::npos);
+    std::filesystem::remove_all(r);
     gl_set_home_directory("/");  // "~/" becomes "/", not "//"
     EXPECT_EQ(Line("ls ~/tm<tab><cr>"), "ls /tmp/\n");
     gl_set_home_directory(nullptr);  // root's home from the user database
     gl_set_home_directory(gl_home_path);
     EXPECT_GT(std::strlen(gl_home_path), 0u);
     gl_set_home_directory("/nonexistent-home");
-}
-
-int interrupts = 0;
-
-TEST_F(KeysTest, InterruptCharacterRaisesTheSignalAndStaysRaw) {
-    struct sigaction action {
-    }, old{};
-    action.sa_handler = [](int) { ++interrupts; };
-    sigaction(SIGINT, &action, &old);
-    EXPECT_EQ(Line("abc<c-c>"), "");
-    EXPECT_EQ(gl_last_result(), -2);
-    EXPECT_EQ(interrupts, 1);
-    EXPECT_EQ(gl_init_state, 1);
-    EXPECT_EQ(Screen(), Keys("<cr>> abc<lf><cr><cr>> "));
-    sigaction(SIGINT, &old, nullptr);
-    gl_cleanup();
-    keyboard_.tty.c_cc[VINTR] = 127;  // bound keys are never signal characters
-    EXPECT_EQ(Line("ab<del><cr>"), "a\n");
 }
 
 }  // namespace

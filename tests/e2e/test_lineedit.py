@@ -17,11 +17,9 @@ NAMED = {"esc": "\x1b", "left": "\x1b[D", "right": "\x1b[C", "up": "\x1b[A"}
 # prog run with text typed in pieces split at "|", each sent once the output
 # before it has settled; <c-x> is a control key, <esc> and the arrows those keys.
 def session(prog, args, text, expect=b"> ", world=None, **kw):
-    text = re.sub(r"<c-(.)>", lambda m: chr(ord(m.group(1)) & 31), text)
     text = re.sub(r"<(esc|left|right|up)>", lambda m: NAMED[m.group(1)], text)
-    steps = [("expect", expect)]
-    for piece in text.split("|"):
-        steps += [("send", piece.encode("latin-1")), ("sleep", 0.15)]
+    text = re.sub(r"<c-(.)>", lambda m: chr(ord(m.group(1)) & 31), text)
+    steps = [("expect", expect)] + [(k, v) for p in text.split("|") for k, v in (("send", p.encode("latin-1")), ("sleep", 0.15))]
     return (world.pty if world else harness.pty_session)([harness.program(prog)] + args, steps, **kw)
 
 
@@ -37,12 +35,11 @@ DEMO = [  # (linedemo arguments, environment, keys, lines printed back, screen p
     ([], {"EDITOR": "vim"}, PROBE, ["abc def"], []),
     ([], {"EDITOR": "emacs"}, PROBE, ["abc Xdef"], []),
     ([], None, T[:77] + "|" + T[77] + "|<c-a>|\r|<c-d>", [T], [SCROLLED]),
-    (["-w", "30"], None, T[:27] + "|" + T[27] + "|\r|<c-d>", [T[:28]], [T[:27] + "\b" * 27 + "$" + T[2:28]]),
+    ([], {"COLUMNS": "30"}, T[:27] + "|" + T[27] + "|\r|<c-d>", [T[:28]], [T[:27] + "\b" * 27 + "$" + T[2:28]]),
     (["-s"], None, "abc<c-c>|def<c-z>|ok\r|<c-d>", ["ok"], ["[SIGINT]", "(interrupted)", "[SIGTSTP]"]),
 ]
-PROMPT, EOL = b"Password: ", b"\r\n\r"  # the line feed becomes "\r\n" on the terminal
+PROMPT, EOL, SECRET = b"Password: ", b"\r\n\r", "abcdefghijklmnopqrstuvwxyz" * 5  # EOL: "\n" made "\r\n", then "\r"
 NOT_INTERACTIVE = b"\n*** Error: gl_getline(): not interactive, use stdio.\n"
-SECRET = "".join(chr(ord("a") + i % 26) for i in range(130))
 SECRETS = [  # (keys, secret read, screen after the prompt); the probe prints up to a NUL
     ("se cr<up>|\b|\x7f|\n", b"se cr\x1b", b"*" * 8 + b"\b \b" * 2 + EOL),
     ("\b|x\x7f\x7f|y\r", b"y", b"*\b \b*" + EOL),  # nothing stored: nothing written
@@ -74,12 +71,10 @@ class LineEditor(unittest.TestCase):
     @unittest.skipUnless(harness.can_use_namespaces(), "needs root and mount namespaces")
     def test_inputrc_in_the_home_directory_of_the_user_database_entry(self):
         home = tempfile.mkdtemp(prefix="linedemo-home-")
-        os.chmod(home, 0o755)
         self.addCleanup(shutil.rmtree, home, True)
         with harness.World(passwd="root:x:0:0:root:%s:/bin/sh\n" % home, group="root:x:0:\n") as world:
             for inputrc, want in (("# keys\nset editing-mode vi\n", "abc def"), ("set editing-mode emacs\n", "abc Xdef")):
-                with open(os.path.join(home, ".inputrc"), "w") as f:
-                    f.write(inputrc)
+                open(os.path.join(home, ".inputrc"), "w").write(inputrc)
                 self.assertEqual(lines(session("linedemo", [], PROBE, world=world)), [want])
 
     def test_getpass(self):
