@@ -4,7 +4,6 @@
 # exact scroll bytes).
 import os
 import re
-import shutil
 import signal
 import tempfile
 import unittest
@@ -66,9 +65,7 @@ class LineEditor(unittest.TestCase):
 
     @unittest.skipUnless(harness.can_use_namespaces(), "needs root and mount namespaces")
     def test_inputrc_in_the_home_directory_of_the_user_database_entry(self):
-        home = tempfile.mkdtemp(prefix="linedemo-home-")
-        self.addCleanup(shutil.rmtree, home, True)
-        with harness.World(passwd="root:x:0:0:root:%s:/bin/sh\n" % home, group="root:x:0:\n") as world:
+        with tempfile.TemporaryDirectory() as home, harness.World(passwd="root:x:0:0:root:%s:/bin/sh\n" % home, group="root:x:0:\n") as world:
             for inputrc, want in (("# keys\nset editing-mode vi\n", "abc def"), ("set editing-mode emacs\n", "abc Xdef")):
                 open(os.path.join(home, ".inputrc"), "w").write(inputrc)
                 self.assertEqual(lines(session("linedemo", [], PROBE, world=world)), [want])
