@@ -135,7 +135,7 @@ TEST_F(KeysTest, HooksSearchStateAndSignals) {
     };
     EXPECT_EQ(Line("<cr>"), "preset\n");
     EXPECT_EQ(Line("<c-p>!<cr>"), "ls -l!\n");
-    std::strcpy(gl_buf, "b");
+    std::strcpy(gl_buf, "b"), gl_prompt = "> ";
     srch_end();  // the hook's line is cut to fit
     EXPECT_EQ(std::strlen(gl_buf), GL_BUF_SIZE - 1u);
     gl_load_hook = nullptr;
