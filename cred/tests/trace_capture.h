@@ -1,6 +1,6 @@
-// Test helper: send the Cred trace into a string while the capture lives.
-// The library is initialised first, so its announcement goes to standard
-// error and is not part of the captured text.
+// Test helper: the Cred trace written while a capture lives goes into a
+// string.  The library is started first, so its announcement goes to
+// standard error and is not captured.
 #ifndef CRED_TESTS_TRACE_CAPTURE_H
 #define CRED_TESTS_TRACE_CAPTURE_H
 
@@ -10,42 +10,18 @@
 
 #include "cred/cred.h"
 
-class TraceCapture {
-  public:
-    TraceCapture() {
-        EnsureCredInit();
-        saved_ = CredDebugStream;
-        Open();
-    }
-    ~TraceCapture() {
-        std::fclose(stream_);
-        std::free(data_);
-        CredDebugStream = saved_;
-    }
-    TraceCapture(const TraceCapture &) = delete;
-    TraceCapture &operator=(const TraceCapture &) = delete;
-
-    // Everything traced since the capture began or since the last Take;
-    // the capture goes on afresh.
+struct TraceCapture {
+    TraceCapture() : saved((EnsureCredInit(), CredDebugStream)) { CredDebugStream = stream; }
+    ~TraceCapture() { CredDebugStream = saved, std::fclose(stream), std::free(data); }
+    // Everything traced since the capture began or since the last Take.
     std::string Take() {
-        std::fclose(stream_);
-        std::string text(data_, size_);
-        std::free(data_);
-        Open();
-        return text;
+        std::fflush(stream);
+        std::string text(data, size);
+        return std::rewind(stream), text;
     }
-
-  private:
-    void Open() {
-        data_ = nullptr;
-        size_ = 0;
-        stream_ = open_memstream(&data_, &size_);
-        CredDebugStream = stream_;
-    }
-    FILE *saved_ = nullptr;
-    FILE *stream_ = nullptr;
-    char *data_ = nullptr;
-    size_t size_ = 0;
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *saved, *stream = open_memstream(&data, &size);
 };
 
 #endif

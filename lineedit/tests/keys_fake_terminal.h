@@ -1,162 +1,116 @@
-// A keyboard and screen for the editor's unit tests, through gl_io: keys
-// are read from a string, every byte written to standard output is kept.
+// A fake terminal for the editor's unit tests, through gl_io: keys are read
+// from a string, every byte written to standard output is kept.
+// Keys and screens are written symbolically with Keys(): "<c-a>" is Ctrl-A,
+// "<esc>", "<tab>", "<cr>", "<bs>", "<del>", "<nul>", "<up>", "<left>",
+// "<right>", "<bel>" and "<lf>" are those bytes, "<300*x>" is 300 times x.
 #ifndef LINEEDIT_TESTS_KEYS_FAKE_TERMINAL_H
 #define LINEEDIT_TESTS_KEYS_FAKE_TERMINAL_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
+#include <csignal>
 #include <cstring>
+#include <deque>
 #include <filesystem>
-#include <string>
+#include <fstream>
+#include <map>
 
 #include "lineedit/internal.h"
 
 namespace editor_test {
 
 struct FakeKeyboard {
-    std::string keys;
+    std::string keys, screen;
     size_t next = 0;
-    std::string screen;
     struct termios tty = {};
+    std::multimap<size_t, int> fails;  // before key i: a read failing with errno, 0 end of input
+    std::deque<int> waits;  // select results (-1 EINTR, -2 EBADF); none: ready while keys remain
+    std::vector<struct timeval> timeouts;
+    int sets = 0;
 };
 inline FakeKeyboard *keyboard = nullptr;
 
-inline ssize_t fake_read(int, void *buf, size_t) {
-    if (keyboard->next >= keyboard->keys.size()) return 0;  // end of input
-    *static_cast<char *>(buf) = keyboard->keys[keyboard->next++];
-    return 1;
-}
+inline const gl_io_ops kFakeIo = {
+    [](int, void *buf, size_t) -> ssize_t {
+        FakeKeyboard &k = *keyboard;
+        if (auto f = k.fails.lower_bound(k.next); f != k.fails.end() && f->first == k.next)
+            return errno = f->second, k.fails.erase(f), errno ? -1 : 0;
+        if (k.next >= k.keys.size()) return 0;
+        *static_cast<char *>(buf) = k.keys[k.next++];
+        return 1;
+    },
+    [](int fd, const void *buf, size_t n) -> ssize_t {
+        if (fd != 1) return ::write(fd, buf, n);
+        keyboard->screen.append(static_cast<const char *>(buf), n);
+        return static_cast<ssize_t>(n);
+    },
+    [](int) { return 1; },
+    [](int, struct termios *t) { return *t = keyboard->tty, 0; },
+    [](int, int when, const struct termios *t) {
+        return keyboard->sets++, keyboard->tty = *t, when == TCSANOW ? 0 : -1;
+    },
+    [](int, fd_set *, fd_set *, fd_set *, struct timeval *tv) {
+        FakeKeyboard &k = *keyboard;
+        k.timeouts.push_back(*tv);
+        if (k.waits.empty()) return k.next < k.keys.size() ? 1 : 0;
+        int r = k.waits.front();
+        k.waits.pop_front();
+        return r < 0 ? (errno = r == -1 ? EINTR : EBADF, -1) : r;
+    },
+    nullptr,
+    nullptr};
 
-inline ssize_t fake_write(int fd, const void *buf, size_t n) {
-    if (fd != 1) return ::write(fd, buf, n);
-    keyboard->screen.append(static_cast<const char *>(buf), n);
-    return static_cast<ssize_t>(n);
-}
-
-inline int fake_isatty(int) {
-    return 1;
-}
-inline int fake_tcgetattr(int, struct termios *t) {
-    *t = keyboard->tty;
-    return 0;
-}
-inline int fake_tcsetattr(int, int, const struct termios *t) {
-    keyboard->tty = *t;
-    return 0;
-}
-// A key is "ready" while keys remain; otherwise the wait times out.
-inline int fake_select(int, fd_set *, fd_set *, fd_set *, struct timeval *) {
-    return keyboard->next < keyboard->keys.size() ? 1 : 0;
-}
-
-// The bytes with the control characters made visible.
-inline std::string Visible(const std::string &bytes) {
+inline std::string Keys(const std::string &s) {
+    // clang-format off
+    static const std::map<std::string, std::string> named = {{"esc", "\x1b"}, {"tab", "\t"},
+        {"cr", "\r"}, {"bs", "\b"}, {"del", "\x7f"}, {"nul", {'\0'}}, {"up", "\x1b[A"},
+        {"left", "\x1b[D"}, {"right", "\x1b[C"}, {"null", "<null>"}, {"bel", "\a"}, {"lf", "\n"}};
+    // clang-format on
     std::string out;
-    for (char c : bytes) {
-        switch (c) {
-            case '\b':
-                out += "<bs>";
-                break;
-            case '\a':
-                out += "<bel>";
-                break;
-            case '\r':
-                out += "<cr>";
-                break;
-            case '\n':
-                out += "<lf>";
-                break;
-            default:
-                out += c;
+    for (size_t i = 0, end; i < s.size(); ++i) {
+        if (s[i] != '<' || (end = s.find('>', i + 2)) == std::string::npos) {
+            out += s[i];
+            continue;
         }
+        std::string name = s.substr(i + 1, end - i - 1);
+        if (name.rfind("c-", 0) == 0)
+            out += static_cast<char>(name[2] & 0x1f);
+        else if (size_t star = name.find('*'); star != std::string::npos)
+            out.append(std::stoul(name), name[star + 1]);
+        else
+            out += named.at(name);
+        i = end;
     }
     return out;
 }
 
-// A new folder under /tmp for one test, removed with everything in it.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        char tmpl[] = "/tmp/lineedit-test-XXXXXX";
-        if (mkdtemp(tmpl) != nullptr) root_ = tmpl;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-    }
-    ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
-
-    bool ok() const { return !root_.empty(); }
-    const std::string &root() const { return root_; }
-    std::string Path(const std::string &name) const { return root_ + "/" + name; }
-
-  private:
-    std::string root_;
-};
-
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_io_ = gl_io;
-        keyboard = &keyboard_;
+        saved_io_ = gl_io, keyboard = &keyboard_, gl_io = kFakeIo, gl_io.exit = saved_io_.exit;
         keyboard_.tty.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
         keyboard_.tty.c_cc[VINTR] = 3;
-        keyboard_.tty.c_cc[VQUIT] = 28;
-        keyboard_.tty.c_cc[VSUSP] = 26;
-        gl_io = {fake_read,      fake_write,  fake_isatty,   fake_tcgetattr,
-                 fake_tcsetattr, fake_select, saved_io_.exit, nullptr};
         gl_init_state = 0;  // no first-time look at COLUMNS and ROWS
-        gl_termw = 80;
-        gl_scroll = 27;
-        gl_vi_mode = 0;
-        gl_overwrite = 0;
-        gl_show_completion_progress = 1;
-        gl_completer = nullptr;
-        gl_load_hook = nullptr;
-        gl_accept_hook = nullptr;
+        gl_termw = 80, gl_scroll = 27, gl_show_completion_progress = 1;
         gl_tab_handler = gl_tab_spaces;
-        gl_search_active = 0;
-        hist_release();
     }
     void TearDown() override {
         gl_cleanup();
         hist_release();
+        gl_vi_mode = gl_overwrite = 0, gl_completer = nullptr;
+        gl_load_hook = gl_accept_hook = nullptr;
         gl_io = saved_io_;
-        keyboard = nullptr;
     }
-
     // One gl_getline call on the given keys; "<null>" for a null result.
-    std::string Line(const std::string &keys, const char *prompt = "> ") {
-        keyboard_.keys = keys;
+    std::string Line(const std::string &keys, const std::string &prompt = "> ") {
+        keyboard_.keys = Keys(keys);
         keyboard_.next = 0;
         keyboard_.screen.clear();
-        const char *line = gl_getline(prompt);
+        const char *line = gl_getline(prompt.c_str());
         return line ? line : "<null>";
     }
-
-    // An editing session without the key loop, for the buffer operations.
-    void Start(const char *prompt = "> ") {
-        gl_prompt = prompt;
-        gl_buf[0] = gl_killbuf[0] = '\0';
-        gl_extent = 0;
-        gl_redisplay(prompt, -2, GL_BUF_SIZE);
-        keyboard_.screen.clear();
-    }
-    void Type(const std::string &text) {
-        for (char c : text) {
-            gl_extent = 0;
-            gl_addchar(c);
-        }
-    }
-    std::string Buf() const { return gl_buf; }
-    std::string TakeScreen() {
-        std::string s = keyboard_.screen;
-        keyboard_.screen.clear();
-        return s;
-    }
-    const std::string &Screen() const { return keyboard_.screen; }
+    std::string Screen() const { return keyboard_.screen; }
 
     FakeKeyboard keyboard_;
     gl_io_ops saved_io_{};

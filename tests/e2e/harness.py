@@ -104,6 +104,7 @@ class World:
         with open(path, "wb") as f:
             f.write(text.encode() if isinstance(text, str) else text)
         os.chmod(path, mode)
+        return path
 
     def close(self):
         shutil.rmtree(self.dir, ignore_errors=True)
