@@ -1,9 +1,9 @@
 """The shadow index of a walk answers each user as the host's lookup does:
-the probe's Getspnam lines (from the index) against direct lookups made
-outside a walk, and against the table, in worlds with a duplicated name, a
-name the files backend never matches by lookup, an entry only in a second
-source (nss_ccsecond.c), one that source does not enumerate, and a shadow
-file that nobody may read."""
+the probe's Getspnam lines (answered from the index) against the host's own
+getspnam (Python's spwd, outside any walk) and against the table, in worlds
+with a duplicated name, a name the files backend never matches by lookup, an
+entry only in a second source (nss_ccsecond.c), one that source does not
+enumerate, and a shadow file that nobody may read."""
 
 import os
 import re
@@ -17,14 +17,16 @@ import harness
 USERS = ["root", "ann", "+cat", "bob", "dan", "hal"]
 PASSWD = "".join("%s:x:%d:%d::/:/bin/sh\n" % (u, i, i) for i, u in enumerate(USERS))
 SHADOW = "root:!r:1::::::\nann:!a1:1::::::\nann:!a2:1::::::\n+cat:!c:1::::::\n"
-DIRECT = r"-- spnam\n(?:Getspnam: (.*)\n)?=> (.*) alg=0\n"
+# The host's answer for each name: the hash, "NULL" for none, "EACCES" for a refusal.
+DIRECT = ("import spwd, sys\nfor name in sys.argv[1:]:\n    try: print(spwd.getspnam(name).sp_pwdp)\n"
+          "    except PermissionError: print('EACCES')\n    except KeyError: print('NULL')\n")
 WALK = (r"PwdToCred: pw->u=(\S+) .*\n(?:(?!Getspnam).*\n)*(?:Getspnam: (.*)\n)?"
         r"Getspnam(?: returned (NULL)|'s spwptr->sp_pwdp was \[(.*)\], alg=0)\n")
 
 
-@unittest.skipUnless(shutil.which("cc"), "needs a C compiler")
+@unittest.skipUnless(shutil.which("cc") and os.path.exists("/usr/bin/python3"), "needs cc and python3")
 class ShadowIndexTest(harness.WorldProgramTest):
-    PROGRAM = "cred_lookup"
+    PROGRAM = "credcheck"
 
     def test_index_answers_as_the_host_lookup(self):
         lib = tempfile.mkdtemp(prefix="credcheck-nss-")
@@ -32,7 +34,7 @@ class ShadowIndexTest(harness.WorldProgramTest):
         os.chmod(lib, 0o755)
         subprocess.run(["cc", "-shared", "-fPIC", "-o", lib + "/libnss_ccsecond.so.2",
                         os.path.join(os.path.dirname(__file__), "nss_ccsecond.c")], check=True)
-        cases = [  # second source, user, the entry of each user ("-": none, "?": an error)
+        cases = [  # second source, user, the entry of each user ("-": none, "?": refused)
             ("", None, "!r !a1 - - - -"),
             ("", harness.NOBODY, "? ? ? ? ? ?"),
             (" ccsecond", None, "!r !a1 - - !d !h"),
@@ -44,13 +46,12 @@ class ShadowIndexTest(harness.WorldProgramTest):
                     PASSWD, SHADOW, nsswitch=nsswitch) as world:
                 env = {"LD_LIBRARY_PATH": lib, "CCSECOND_SHADOW": world.write(
                     "second", "ann:!a9:1::::::\ndan:!d:1::::::\nhal:!h:1::::::\n", 0o644)}
-                spnam = [w for u in USERS for w in ("spnam", u)]
-                direct = world.run([self.program] + spnam, user=user, env=env)
-                walk = world.run([self.program, "probe", "0"], user=user, env=env)
-                want = [{"?": ("Permission denied", "NULL"), "-": ("", "NULL")}.get(e, ("", e))
-                        for e in expected.split()]
-                self.assertEqual(re.findall(DIRECT, direct.out), want, direct)
-                found = {u: (e, null + entry) for u, e, null, entry in re.findall(WALK, walk.out)}
+                direct = world.run(["/usr/bin/python3", "-W", "ignore", "-c", DIRECT] + USERS, user=user, env=env)
+                want = [{"?": "EACCES", "-": "NULL"}.get(e, e) for e in expected.split()]
+                self.assertEqual(direct.out.split(), want, direct)
+                walk = world.run([self.program, "-g"], user=user, env=env)
+                found = {u: "EACCES" if e == "Permission denied" else null + entry
+                         for u, e, null, entry in re.findall(WALK, walk.out)}
                 self.assertEqual(found, dict(zip(USERS, want)), walk)
 
 
