@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -31,29 +32,32 @@ std::string FillHistory(int w) {
 // Whoever reads the file while both write sees one writer's whole file;
 // the link stays a link and the file keeps its mode.
 TEST(HistoryFileTest, TwoWritersAtOnceThroughALink) {
-    editor_test::ScratchDir dir;
-    std::ofstream(dir.Path("target")) << "old\n";
-    chmod(dir.Path("target").c_str(), 0640);
-    ASSERT_EQ(symlink("target", dir.Path("link").c_str()), 0);
+    char tmpl[] = "/tmp/lineedit-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string target = std::string(tmpl) + "/target", link = std::string(tmpl) + "/link";
+    std::ofstream(target) << "old\n";
+    chmod(target.c_str(), 0640);
+    ASSERT_EQ(symlink("target", link.c_str()), 0);
     pid_t writers[2];
     for (int w = 0; w < 2; ++w) {
         if ((writers[w] = fork()) != 0) continue;
         FillHistory(w);
-        for (int k = 0; k < 150; ++k) gl_write_history(dir.Path("link").c_str());
+        for (int k = 0; k < 150; ++k) gl_write_history(link.c_str());
         _exit(0);
     }
     const std::string whole[2] = {FillHistory(0), FillHistory(1)};
     hist_release();
     for (int running = 2; running > 0;) {
-        std::string seen = ReadAll(dir.Path("target"));
+        std::string seen = ReadAll(target);
         EXPECT_TRUE(seen == "old\n" || seen == whole[0] || seen == whole[1]) << seen.size();
         running = (waitpid(writers[0], nullptr, WNOHANG) == 0) +
                   (waitpid(writers[1], nullptr, WNOHANG) == 0);
     }
     struct stat st = {};
-    EXPECT_TRUE(lstat(dir.Path("link").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
-    EXPECT_TRUE(stat(dir.Path("target").c_str(), &st) == 0 && (st.st_mode & 07777) == 0640);
-    EXPECT_NE(ReadAll(dir.Path("target")), "old\n");
+    EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 07777) == 0640);
+    EXPECT_NE(ReadAll(target), "old\n");
+    std::filesystem::remove_all(tmpl);
 }
 
 }  // namespace
