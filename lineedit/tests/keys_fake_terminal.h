@@ -91,7 +91,7 @@ class EditorTest : public ::testing::Test {
         keyboard_.tty.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
         keyboard_.tty.c_cc[VINTR] = 3;
         gl_init_state = 0;  // no first-time look at COLUMNS and ROWS
-        gl_termw = 80, gl_scroll = 27, gl_show_completion_progress = 1;
+        gl_termw = 80, gl_scroll = 27, gl_show_completion_progress = 1, gl_vi_mode = 0;
         gl_tab_handler = gl_tab_spaces;
     }
     void TearDown() override {
