@@ -24,7 +24,7 @@ COMPLETIONS = [("", {"-l", "-c", "-g", "-a", "--help", "--version"}, False), ("-
                ("-a --all ", {"--json"}, False), ("-a root - ", {"--pam", "--json"}, False),
                ("-a root --json ", {"--pam"}, False), ("-a root --pam ", PAM, False)]
 COMPLETE = r"""source "$1"; shift
-spec=$(complete -p credcheck) && echo "$spec" && fn=${spec#*-F } && fn=${fn%% *} || exit 9
+how=$(complete -p credcheck) && echo "$how" && fn=${how#*-F } && fn=${fn%% *} || exit 9
 COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
 "$fn" credcheck "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
 printf '%s\n' "${COMPREPLY[@]}"
@@ -47,8 +47,8 @@ class CommandLineTest(unittest.TestCase):
         for words, wanted, others in COMPLETIONS:
             r = subprocess.run(["bash", "-c", COMPLETE, "bash", script, "credcheck"] + words.split(" "),
                                capture_output=True, text=True)
-            spec, *got = r.stdout.split("\n")[:-1]
-            self.assertEqual((r.returncode, spec), (0, "complete -F _credcheck credcheck"), r.stderr)
+            how, *got = r.stdout.split("\n")[:-1]
+            self.assertEqual((r.returncode, how), (0, "complete -F _credcheck credcheck"), r.stderr)
             got = set(got) - {""}
             self.assertTrue((got >= wanted if others else got == wanted)
                             and all(g.startswith(words.split(" ")[-1]) for g in got), (words, got))
