@@ -29,6 +29,24 @@ int ScanGroupStream(FILE *fp, int32_t *gids, size_t maxg, const char *user, char
 /* printf-style write to CredDebugStream; nothing when it is unset. */
 void CredTrace(const char *fmt, ...) CRED_NOEXCEPT __attribute__((format(printf, 1, 2)));
 
+/* ---- The shadow index of a walk ---------------------------------------
+ * A walk over every user brackets its lookups with ShadowWalkBegin and
+ * ShadowWalkEnd.  Begin reads the host's shadow database once (setspent,
+ * getspent_r, endspent) into an index, name to the first entry of that
+ * name; while a walk is open, Getspnam answers from it what the host's
+ * lookup would answer, and asks the host whatever the index cannot tell
+ * (every name when the enumeration failed).  Walks nest: only the
+ * outermost pair reads and frees.  End clears the copied hashes.  Begin
+ * and End keep errno.
+ */
+void ShadowWalkBegin(void) CRED_NOEXCEPT;
+/* Returns 1 when the index answers for name, with *entry set to the entry
+ * or to null for "no entry" (as the host's lookup with errno 0), and 0
+ * with *entry null when the host must be asked.  An entry lives until the
+ * outermost ShadowWalkEnd. */
+int ShadowWalkFind(const char *name, struct spwd **entry) CRED_NOEXCEPT;
+void ShadowWalkEnd(void) CRED_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

@@ -34,6 +34,7 @@ void WalkUsers(ProbeState &st, unsigned limit) {
 extern "C" int CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *tx) noexcept {
     EnsureCredInit();
     ProbeState st;
+    ShadowWalkBegin();
     GetCredUID(0, &st.rec, 1, 0, 1);
     st.rc = IsValidEncryptedPassword(st.rec.passwd);
     WalkUsers(st, limit);
@@ -42,6 +43,7 @@ extern "C" int CanGetEncryptedPasswords2(unsigned limit, unsigned *n, unsigned *
     CredTrace("CanGetEncryptedPasswords2: %s (rc = %d, n = %u, tx = %u, u = \"%s\")\n",
               st.rc != 0 ? "yes" : "no", st.rc, st.n, st.tx, st.rec.username);
     InitCredStruct(&st.rec);
+    ShadowWalkEnd();
     return st.rc;
 }
 

@@ -17,7 +17,11 @@ extern "C" struct spwd *Getspnam(const char *name, int *alg) noexcept {
         return nullptr;
     }
     errno = 0;
-    struct spwd *sp = getspnam(name);
+    // Inside a walk the index answers where it can, as the host's lookup
+    // would: an entry or none, with errno 0.
+    struct spwd *sp = nullptr;
+    if (ShadowWalkFind(name, &sp)) return sp;
+    sp = getspnam(name);
     if (sp == nullptr && errno != 0 && errno != ENOENT) {
         int saved = errno;
         CredTrace("Getspnam: %s\n", strerror(saved));

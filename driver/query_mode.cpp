@@ -1,6 +1,8 @@
 // query_mode.cpp - "-l" mode (can this process read a user's encrypted
 // password, and does a password authenticate against it?) and "-g" mode
 // (the library's timed probe for any readable encrypted password).
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -146,6 +148,11 @@ void RunQueryMode(int argc, char **argv) {
 }
 
 void RunProbeMode(int argc, char **argv) {
+    // The walk writes about a dozen trace lines per user: into a file or a
+    // pipe, larger blocks mean far fewer writes.  Nothing has gone to
+    // standard output yet, so its buffer may still be chosen.
+    static char traceBuffer[1 << 16];
+    if (!isatty(fileno(stdout))) std::setvbuf(stdout, traceBuffer, _IOFBF, sizeof traceBuffer);
     int limit = HasArgument(argc, argv, 2) ? ParseNumber(argv[2]) : 0;
     if (limit < 0) limit = 0;
     unsigned n = 0;
