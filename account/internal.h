@@ -6,7 +6,9 @@
 #define ACCOUNT_INTERNAL_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "account/account.h"
 
@@ -38,6 +40,10 @@ void DecodeHash(std::string_view hash, CredHashInfo *info);
 // Returns whether a source asked on the way refused this process access.
 bool NameSource(const char *nsswitch, const char *database, const char *user, char *out,
                 std::size_t size);
+
+// The names of the sources of database in nsswitch, in order ("files" when
+// the file or the line is missing).
+std::vector<std::string> SourceNames(const char *nsswitch, const char *database);
 
 // ---- aging.cpp: the account state -----------------------------------------
 
