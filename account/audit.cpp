@@ -184,6 +184,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
     try {
         std::unordered_set<std::string> seen;
         ShadowWalkBegin();
+        KeepShellAnswers(true);
         setpwent();
         while (struct passwd *pw = getpwent()) {
             // A lookup by name finds the first entry of a name.
@@ -218,6 +219,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
         // No memory for the names seen: the walk ends here.
     }
     endpwent();
+    KeepShellAnswers(false);
     ShadowWalkEnd();
     explicit_bzero(spBuffer.data(), spBuffer.size());
     return summary->flagged;

@@ -54,6 +54,9 @@ struct Aging {
 Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay);
 // Whether shell is listed in the shells file at path.
 bool ShellListed(const char *path, const char *shell);
+// Keep ShellListed's answer per shell (one shells file) until called with
+// false: a walk over every user reads the file once per distinct shell.
+void KeepShellAnswers(bool keep);
 // Whether the shadow file at path has a line for user (name and a colon).
 bool FileHasUserLine(const char *path, const char *user);
 
