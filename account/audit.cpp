@@ -13,8 +13,12 @@
 #include <string.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <functional>
+#include <new>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -125,6 +129,46 @@ class SourceSets {
     bool single_ = false;
 };
 
+// The names met so far, for a walk that meets each name once: open
+// addressing over offsets into one text, kept at most half full, with no
+// allocation per name.
+class NameSet {
+  public:
+    // Adds name; false when it was there already.
+    bool Insert(std::string_view name) {
+        if (text_.size() + name.size() >= UINT32_MAX) throw std::bad_alloc();
+        if (2 * (count_ + 1) > slots_.size()) Grow();
+        const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
+        std::size_t i = hash & (slots_.size() - 1);
+        for (; slots_[i].at != 0; i = (i + 1) & (slots_.size() - 1))
+            if (slots_[i].hash == hash && Name(slots_[i]) == name) return false;
+        slots_[i] = {hash, static_cast<std::uint32_t>(text_.size() + 1)};
+        text_.append(name).push_back('\0');
+        ++count_;
+        return true;
+    }
+
+  private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t at = 0;  // 1 + offset of the name in text_; 0 when free
+    };
+    std::string_view Name(const Slot &s) const { return text_.c_str() + s.at - 1; }
+    void Grow() {
+        std::vector<Slot> old(slots_.empty() ? 1024 : slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot &s : old) {
+            if (s.at == 0) continue;
+            std::size_t i = s.hash & (slots_.size() - 1);
+            while (slots_[i].at != 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = s;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::string text_;
+    std::size_t count_ = 0;
+};
+
 // The host's lookup of name, with a buffer that grows as asked; *sp is
 // null when there is no entry, and the errno of the lookup is returned.
 int LookUpShadow(const char *name, std::vector<char> &buffer, struct spwd *entry,
@@ -182,13 +226,13 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
     static CredAccount account;
     std::vector<char> spBuffer;
     try {
-        std::unordered_set<std::string> seen;
+        NameSet seen;
         ShadowWalkBegin();
         KeepShellAnswers(true);
         setpwent();
         while (struct passwd *pw = getpwent()) {
             // A lookup by name finds the first entry of a name.
-            if (pw->pw_name == nullptr || !seen.insert(pw->pw_name).second) continue;
+            if (pw->pw_name == nullptr || !seen.Insert(pw->pw_name)) continue;
             char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
             passwdSources.Name(pw->pw_name, passwdSource, sizeof passwdSource);
             if (passwdSource[0] == '\0')

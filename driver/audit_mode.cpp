@@ -23,9 +23,11 @@ struct Audit {
     std::vector<std::string> named[CRED_FINDING_COUNT];
 };
 
-std::string MethodText(const CredAccount &a) {
-    if (!a.hasHash) return "-";
-    return std::string(a.hash.method) + " (" + CredStrengthName(a.hash.strength) + ")";
+// The name as it may be shown; most names need no escapes.
+std::string Shown(const char *name) {
+    for (const char *p = name; *p != '\0'; ++p)
+        if (*p < 0x20 || *p >= 0x7f || *p == '\\') return PrintableName(name);
+    return name;
 }
 
 std::string FindingsText(unsigned findings) {
@@ -57,12 +59,14 @@ void VisitOne(const CredAccount *account, unsigned findings, void *context) {
         PrintJson(j);
         return;
     }
-    std::string source = a.passwdSource;
-    if (a.shadowSource[0] != '\0') source += std::string("/") + a.shadowSource;
-    std::string flags = FindingsText(findings);
-    std::printf("%-16s %-18s %-15s %s%s\n", PrintableName(a.user).c_str(), source.c_str(),
-                CredVerdictName(a.verdict), MethodText(a).c_str(),
-                flags.empty() ? "" : ("  [" + flags + "]").c_str());
+    char source[2 * CRED_SOURCE_SIZE];
+    std::snprintf(source, sizeof source, "%s%s%s", a.passwdSource, a.shadowSource[0] ? "/" : "",
+                  a.shadowSource);
+    std::printf("%-16s %-18s %-15s %s%s%s%s", Shown(a.user).c_str(), source,
+                CredVerdictName(a.verdict), a.hasHash ? a.hash.method : "-", a.hasHash ? " (" : "",
+                a.hasHash ? CredStrengthName(a.hash.strength) : "", a.hasHash ? ")" : "");
+    if (findings != 0) std::printf("  [%s]", FindingsText(findings).c_str());
+    std::putchar('\n');
 }
 
 // The library's walk calls this; nothing may be thrown through it.
@@ -94,7 +98,7 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit) {
         std::string names;
         for (const std::string &n : audit.named[bit])
-            names += (names.empty() ? "" : " ") + PrintableName(n.c_str());
+            names += (names.empty() ? "" : " ") + Shown(n.c_str());
         std::printf("%s %s\n", kFindingLabels[bit], names.empty() ? "none" : names.c_str());
     }
 }
