@@ -197,6 +197,7 @@ typedef struct CredAuditSummary {
     } methods[CRED_AUDIT_MAX_METHODS];
     unsigned long findings[CRED_FINDING_COUNT]; /* users per finding, by bit */
     unsigned long flagged;                      /* users with any finding */
+    int incomplete;                             /* 1 when the walk ended early (no memory) */
 } CredAuditSummary;
 
 /* Called once per user; findings: the bits of that account. */
@@ -208,7 +209,8 @@ typedef void (*CredAuditVisit)(const CredAccount *account, unsigned findings, vo
  * entries and the sources come from one read of each database rather than
  * from a lookup per user.  visit (may be null) sees each record in the
  * order of the walk; *summary is filled.  Returns the number of users with
- * a finding. */
+ * a finding.  The C library does not tell a user database it may not read
+ * from an empty one: a walk that finds no user is no proof of a clean host. */
 unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                             CredAuditSummary *summary) CRED_NOEXCEPT;
 

@@ -260,7 +260,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
             if (visit != nullptr) visit(&account, findings, context);
         }
     } catch (...) {
-        // No memory for the names seen: the walk ends here.
+        summary->incomplete = 1;  // no memory for the names met
     }
     endpwent();
     KeepShellAnswers(false);

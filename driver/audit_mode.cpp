@@ -135,7 +135,15 @@ void RunAuditMode(int argc, char **argv) {
             PrintJson(SummaryJson(summary, audit));
         else
             PrintSummary(summary, audit);
-        Finish(flagged != 0 ? 1 : 0);
+        // An audit that saw nobody, or not everybody, has not found the host clean.
+        if (summary.users == 0)
+            std::fprintf(stderr,
+                         "credcheck: no user found: the user database is empty or "
+                         "this process may not read it\n");
+        if (summary.incomplete)
+            std::fprintf(stderr, "credcheck: no memory: the walk ended after %lu users\n",
+                         summary.users);
+        Finish(flagged != 0 || summary.users == 0 || summary.incomplete ? 1 : 0);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "credcheck: %s\n", e.what());
         Finish(1);

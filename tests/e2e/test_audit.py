@@ -32,6 +32,7 @@ ROWS = [
      {"ok", "unreadable", "empty-password"}),
     ("clean", False, 0, {}, {"ok"}),
     ("clean", True, 1, {"unreadable": ["root"]}, {"unreadable"}),
+    ("none", False, 1, {}, set()),  # no user seen is no clean host
 ]
 FINDINGS = ["weak-hash", "locked-weak-hash", "empty-password", "unreadable"]
 LINE = re.compile(r"(\S+) +(\S+) +(\S+) +(\S+)(?: \((\w+)\))?(?:  \[(\S+)\])?$")
@@ -50,6 +51,7 @@ class AuditTest(harness.WorldProgramTest):
             "full": harness.World(passwd=passwd + EXTRA_PASSWD, shadow=shadow + EXTRA_SHADOW,
                                   nsswitch=account.NSS, shells="/bin/sh\n"),
             "clean": harness.World(passwd=CLEAN[0], shadow=CLEAN[1]),
+            "none": harness.World(),
         }
         cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs")}
 
@@ -66,8 +68,8 @@ class AuditTest(harness.WorldProgramTest):
         for world, nobody, status, named, verdicts in ROWS:
             with self.subTest(world=world, nobody=nobody):
                 r = self.run_in(world, ["-a", "--all", "--json"], nobody)
-                self.assertEqual((r.status, r.err), (status, ""), r)
                 *users, summary = [json.loads(line) for line in r.out.splitlines()]
+                self.assertEqual((r.status, "no user found" in r.err), (status, not users), r)
                 summary = summary["summary"]
                 names = [u["user"] for u in users]
                 self.assertEqual(len(names), len(set(names)))  # each name once
