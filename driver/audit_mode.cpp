@@ -23,6 +23,20 @@ struct Audit {
     std::vector<std::string> named[CRED_FINDING_COUNT];
 };
 
+// Adds item to a list with sep between items.
+void Append(std::string &list, const char *sep, const std::string &item) {
+    if (!list.empty()) list += sep;
+    list += item;
+}
+
+// "name count".
+std::string Counted(const char *name, unsigned long count) {
+    std::string out = name;
+    out += ' ';
+    out += std::to_string(count);
+    return out;
+}
+
 // The name as it may be shown; most names need no escapes.
 std::string Shown(const char *name) {
     for (const char *p = name; *p != '\0'; ++p)
@@ -33,7 +47,7 @@ std::string Shown(const char *name) {
 std::string FindingsText(unsigned findings) {
     std::string out;
     for (unsigned bit = 1; bit < (1u << CRED_FINDING_COUNT); bit <<= 1)
-        if (findings & bit) out += (out.empty() ? "" : ",") + std::string(CredFindingName(bit));
+        if (findings & bit) Append(out, ",", CredFindingName(bit));
     return out;
 }
 
@@ -87,18 +101,15 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     std::string verdicts, methods;
     for (int v = 0; v <= CRED_VERDICT_PAM_DENIED; ++v)
         if (s.verdicts[v] != 0)
-            verdicts += (verdicts.empty() ? "" : ", ") +
-                        std::string(CredVerdictName(static_cast<CredVerdict>(v))) + " " +
-                        std::to_string(s.verdicts[v]);
+            Append(verdicts, ", ",
+                   Counted(CredVerdictName(static_cast<CredVerdict>(v)), s.verdicts[v]));
     for (int i = 0; i < s.nmethods; ++i)
-        methods += (methods.empty() ? "" : ", ") + std::string(s.methods[i].method) + " " +
-                   std::to_string(s.methods[i].count);
+        Append(methods, ", ", Counted(s.methods[i].method, s.methods[i].count));
     std::printf("Verdicts: %s\n", verdicts.empty() ? "none" : verdicts.c_str());
     std::printf("Methods:  %s\n", methods.empty() ? "none" : methods.c_str());
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit) {
         std::string names;
-        for (const std::string &n : audit.named[bit])
-            names += (names.empty() ? "" : " ") + Shown(n.c_str());
+        for (const std::string &n : audit.named[bit]) Append(names, " ", Shown(n.c_str()));
         std::printf("%s %s\n", kFindingLabels[bit], names.empty() ? "none" : names.c_str());
     }
 }
