@@ -175,7 +175,7 @@ int LookUpShadow(const char *name, std::vector<char> &buffer, struct spwd *entry
                  struct spwd **sp) {
     int err = ERANGE;
     for (std::size_t size = 4096; err == ERANGE && size <= (1u << 24); size *= 4) {
-        explicit_bzero(buffer.data(), buffer.size());
+        if (!buffer.empty()) explicit_bzero(buffer.data(), buffer.size());
         buffer.resize(size);
         errno = 0;
         err = getspnam_r(name, entry, buffer.data(), buffer.size(), sp);
@@ -265,7 +265,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
     endpwent();
     KeepShellAnswers(false);
     ShadowWalkEnd();
-    explicit_bzero(spBuffer.data(), spBuffer.size());
+    if (!spBuffer.empty()) explicit_bzero(spBuffer.data(), spBuffer.size());
     return summary->flagged;
 }
 
