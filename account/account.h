@@ -165,6 +165,48 @@ CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
                              const char *password, const char *pamService, long today,
                              CredAccount *out) CRED_NOEXCEPT;
 
+/* ---- Whole-host audit ----------------------------------------------------- */
+
+/* Findings of the audit on one account: bits.  The exit status of
+ * credcheck -a --all is 1 when any account has one. */
+#define CRED_FINDING_WEAK_HASH 1u   /* legacy or disabled by the host's policy */
+#define CRED_FINDING_LOCKED_WEAK 2u /* locked, with such a hash under the lock */
+#define CRED_FINDING_EMPTY 4u       /* the password field is empty */
+#define CRED_FINDING_UNREADABLE 8u  /* this process cannot read the hash */
+#define CRED_FINDING_COUNT 4
+/* A short name of one finding bit ("weak-hash", "locked-weak-hash",
+ * "empty-password", "unreadable"); static; null for an unknown bit. */
+const char *CredFindingName(unsigned finding) CRED_NOEXCEPT;
+
+#define CRED_AUDIT_MAX_METHODS 32
+
+typedef struct CredAuditSummary {
+    unsigned long users;
+    unsigned long verdicts[CRED_VERDICT_PAM_DENIED + 1]; /* by verdict value */
+    int nmethods; /* methods of the readable hashes, in order of first use */
+    struct {
+        const char *method; /* static */
+        unsigned long count;
+    } methods[CRED_AUDIT_MAX_METHODS];
+    unsigned long findings[CRED_FINDING_COUNT]; /* users per finding, by bit */
+    unsigned long flagged;                      /* users with any finding */
+    int incomplete;                             /* 1 when the walk ended early (no memory) */
+} CredAuditSummary;
+
+/* Called once per user; findings: the bits of that account. */
+typedef void (*CredAuditVisit)(const CredAccount *account, unsigned findings, void *context);
+
+/* Walk every user of the user database once (setpwent, getpwent), each
+ * name once, as a lookup of that name finds it, and analyse its account
+ * without a password or PAM, as CredAnalyzeAccount does.  The shadow
+ * entries and the sources come from one read of each database rather than
+ * from a lookup per user.  visit (may be null) sees each record in the
+ * order of the walk; *summary is filled.  Returns the number of users with
+ * a finding.  The C library does not tell a user database it may not read
+ * from an empty one: a walk that finds no user is no proof of a clean host. */
+unsigned long CredAuditHost(CredAuditVisit visit, void *context,
+                            CredAuditSummary *summary) CRED_NOEXCEPT;
+
 CREDCHECK_END_DECLS
 
 #endif /* ACCOUNT_ACCOUNT_H */

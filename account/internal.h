@@ -6,7 +6,9 @@
 #define ACCOUNT_INTERNAL_H
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "account/account.h"
 
@@ -39,6 +41,10 @@ void DecodeHash(std::string_view hash, CredHashInfo *info);
 bool NameSource(const char *nsswitch, const char *database, const char *user, char *out,
                 std::size_t size);
 
+// The names of the sources of database in nsswitch, in order ("files" when
+// the file or the line is missing).
+std::vector<std::string> SourceNames(const char *nsswitch, const char *database);
+
 // ---- aging.cpp: the account state -----------------------------------------
 
 // pam_unix's decision on the aging fields, all in days (-1: unset).
@@ -48,6 +54,9 @@ struct Aging {
 Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay);
 // Whether shell is listed in the shells file at path.
 bool ShellListed(const char *path, const char *shell);
+// Keep ShellListed's answer per shell (one shells file) until called with
+// false: a walk over every user reads the file once per distinct shell.
+void KeepShellAnswers(bool keep);
 // Whether the shadow file at path has a line for user (name and a colon).
 bool FileHasUserLine(const char *path, const char *user);
 

@@ -134,6 +134,12 @@ void *FindLookup(const std::string &source, std::string_view database) {
 
 }  // namespace
 
+std::vector<std::string> SourceNames(const char *nsswitch, const char *database) {
+    std::vector<std::string> names;
+    for (const Source &source : ReadSources(nsswitch, database)) names.push_back(source.name);
+    return names;
+}
+
 bool NameSource(const char *nsswitch, const char *database, const char *user, char *out,
                 std::size_t size) {
     out[0] = '\0';

@@ -12,8 +12,9 @@
 #            /etc/shadow, so every record asks the shadow database (the
 #            walk answers those lookups from its index of the shadow file).
 # No user has a valid encrypted password, so the probe walks everyone.
-# Then, in each world, "credcheck -g" is timed side by side with a
-# "getent passwd" plus "getent shadow" walk of the same world: the best of
+# Then, in each world, "credcheck -g" and the whole-host audit
+# "credcheck -a --all" are timed side by side with a "getent passwd" plus
+# "getent shadow" walk of the same world: the best of
 # REPEAT runs (default 5) of each, CPU time (user + system) of the
 # processes and wall time, all output to /dev/null.
 set -euo pipefail
@@ -77,7 +78,7 @@ done
 cat > "$tmp/sidebyside.py" <<'PY'
 import resource, subprocess, sys, time
 kind, n, repeat, credcheck = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
-walks = {"probe": [[credcheck, "-g"]], "getent": [["getent", "passwd"], ["getent", "shadow"]]}
+walks = {"probe": [[credcheck, "-g"]], "audit": [[credcheck, "-a", "--all"]], "getent": [["getent", "passwd"], ["getent", "shadow"]]}
 def once(cmds):
     before, start = resource.getrusage(resource.RUSAGE_CHILDREN), time.perf_counter()
     for cmd in cmds:
@@ -89,13 +90,14 @@ best = {k: [float("inf")] * 2 for k in walks}
 for _ in range(repeat):
     for k, cmds in walks.items():
         best[k] = [min(a, b) for a, b in zip(best[k], once(cmds))]
-(pc, pw), (gc, gw) = best["probe"], best["getent"]
-print("| %s | %s | %.1f ms | %.2f µs | %.1f ms | %.2f µs | %.2f | %.1f ms | %.1f ms |" % (
-    kind, format(n, ","), pc * 1e3, pc / n * 1e6, gc * 1e3, gc / n * 1e6, pc / gc, pw * 1e3, gw * 1e3))
+(pc, pw), (ac, aw), (gc, gw) = best["probe"], best["audit"], best["getent"]
+print("| %s | %s | %.1f ms | %.2f µs | %.1f ms | %.2f µs | %.1f ms | %.2f µs | %.2f | %.2f | %.1f ms | %.1f ms | %.1f ms |" % (
+    kind, format(n, ","), pc * 1e3, pc / n * 1e6, ac * 1e3, ac / n * 1e6, gc * 1e3, gc / n * 1e6,
+    pc / gc, ac / gc, pw * 1e3, aw * 1e3, gw * 1e3))
 PY
-echo "=== credcheck -g against getent passwd + getent shadow ==="
-echo "| world | users | probe CPU | per user | getent CPU | per user | ratio (CPU) | probe wall | getent wall |"
-echo "|---|---|---|---|---|---|---|---|---|"
+echo "=== credcheck -g and credcheck -a --all against getent passwd + getent shadow ==="
+echo "| world | users | probe CPU | per user | audit CPU | per user | getent CPU | per user | probe/getent | audit/getent | probe wall | audit wall | getent wall |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for kind in shadow passwd; do
   for n in "${sizes[@]}"; do
     inworld "$tmp/$kind-$n" python3 "$tmp/sidebyside.py" "$kind" "$n" "${REPEAT:-5}" "$credcheck"

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "account/account.h"
+#include "driver/account_report.h"
 #include "driver/driver.h"
 #include "lineedit/lineedit.h"
 
@@ -318,7 +319,15 @@ nlohmann::json Json(const CredAccount &a) {
 
 }  // namespace
 
+nlohmann::json AccountJson(const CredAccount &account) {
+    return Json(account);
+}
+std::string PrintableName(const char *text) {
+    return Printable(text);
+}
+
 void RunAccountMode(int argc, char **argv) {
+    if (argc >= 3 && std::string_view(argv[2]) == "--all") RunAuditMode(argc, argv);
     Options o = ParseOptions(argc, argv);
     if (o.passwordIndex != 0) WipeArgumentAtExit(argc, argv, o.passwordIndex);
     const char *password = o.password;

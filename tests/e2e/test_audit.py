@@ -1,0 +1,109 @@
+"""credcheck -a --all: the whole-host audit in fixture worlds, as root and
+as uid 65534.  Every user's object in the JSON Lines must be what
+"credcheck -a USER --json" says of that user (the walk's index and
+enumerations against direct lookups), and the text lines and the summary
+must say the same.  The world is the account report's (every verdict, every
+method of the host's crypt) plus duplicated names, entries only in a second
+source and hashes that are weak by the host's policy."""
+
+import collections
+import json
+import os
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness  # noqa: E402
+import test_account as account  # noqa: E402
+
+DES = account.mkpasswd("-m", "descrypt", "pw")
+EXTRA_PASSWD = ("dup:x:5000:5000::/:/bin/sh\ndup::5001:5001::/:/bin/sh\n"
+                "split:x:3000:3000::/:/bin/sh\nnopw::5002:5002::/:/bin/sh\n")
+EXTRA_SHADOW = "dup:%s:1::::::\ndup::1::::::\nlockdes:!%s:1::::::\n" % (account.SECRET, DES)
+USERS = dict(account.USERS, lockdes=("x", None, "/bin/sh"))
+CLEAN = "root:x:0:0::/:/bin/sh\n", "root:%s:1::::::\n" % account.SECRET
+# (world, as uid 65534, exit status, {summary list: users that must be in it}, verdicts)
+ROWS = [
+    ("full", False, 1, {"weak-hash": ["des"], "locked-weak-hash": ["lockdes"],
+                        "empty-password": ["empty", "nopw"], "unreadable": ["noshadow", "junk"]},
+     {"ok", "unreadable", "locked", "empty-password", "invalid-hash", "expired"}),
+    ("full", True, 1, {"unreadable": ["alice", "dup", "lockdes"], "empty-password": ["nopw"]},
+     {"ok", "unreadable", "empty-password"}),
+    ("clean", False, 0, {}, {"ok"}),
+    ("clean", True, 1, {"unreadable": ["root"]}, {"unreadable"}),
+    ("none", False, 1, {}, set()),  # no user seen is no clean host
+]
+FINDINGS = ["weak-hash", "locked-weak-hash", "empty-password", "unreadable"]
+LINE = re.compile(r"(\S+) +(\S+) +(\S+) +(\S+)(?: \((\w+)\))?(?:  \[(\S+)\])?$")
+
+
+class AuditTest(harness.WorldProgramTest):
+    PROGRAM = "credcheck"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        passwd = "".join("%s:%s:%d:%d::/:%s\n" % (n, f, 2000 + i, 2000 + i, sh)
+                         for i, (n, (f, _, sh)) in enumerate(USERS.items()))
+        shadow = "".join("%s:%s\n" % (n, s) for n, (_, s, _) in USERS.items() if s is not None)
+        cls.worlds = {
+            "full": harness.World(passwd=passwd + EXTRA_PASSWD, shadow=shadow + EXTRA_SHADOW,
+                                  nsswitch=account.NSS, shells="/bin/sh\n"),
+            "clean": harness.World(passwd=CLEAN[0], shadow=CLEAN[1]),
+            "none": harness.World(),
+        }
+        cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs")}
+
+    @classmethod
+    def tearDownClass(cls):
+        for world in cls.worlds.values():
+            world.close()
+
+    def run_in(self, world, argv, nobody):
+        return self.worlds[world].run([self.program] + argv, user=harness.NOBODY if nobody else None,
+                                      env=self.env)
+
+    def test_audit(self):
+        for world, nobody, status, named, verdicts in ROWS:
+            with self.subTest(world=world, nobody=nobody):
+                r = self.run_in(world, ["-a", "--all", "--json"], nobody)
+                *users, summary = [json.loads(line) for line in r.out.splitlines()]
+                self.assertEqual((r.status, "no user found" in r.err), (status, not users), r)
+                summary = summary["summary"]
+                names = [u["user"] for u in users]
+                self.assertEqual(len(names), len(set(names)))  # each name once
+                self.assertEqual(set(verdicts), set(u["verdict"] for u in users))
+                self.assertEqual(summary["verdicts"], collections.Counter(u["verdict"] for u in users))
+                for finding, members in named.items():
+                    self.assertLessEqual(set(members), set(summary[finding]), finding)
+                for finding in FINDINGS:
+                    self.assertEqual(summary[finding], [u["user"] for u in users if finding in u["findings"]])
+                if world == "full":
+                    self.assertLessEqual({"netuser", "split", "dup"}, set(names))
+                    if not nobody:  # every method the host's crypt makes
+                        self.assertLessEqual({m for _, m, _ in account.METHODS}, set(summary["methods"]))
+                for user in users:  # the walk's record is the lookup's
+                    single = json.loads(self.run_in(world, ["-a", user["user"], "--json"], nobody).out)
+                    self.assertEqual(dict(user, findings=None), dict(single, findings=None), user["user"])
+                text = self.run_in(world, ["-a", "--all"], nobody)
+                self.assertEqual(text.status, status)
+                self.assertNotIn(account.SECRET, text.out + r.out)
+                lines = text.out.splitlines()
+                for user, line in zip(users, lines):
+                    got = LINE.match(line).groups()
+                    source = "/".join(s for s in (user["source"]["passwd"], user["source"]["shadow"]) if s)
+                    hash_ = user["hash"]
+                    self.assertEqual(got, (user["user"], source, user["verdict"], hash_["method"] or "-",
+                                           hash_["strength"], ",".join(user["findings"]) or None))
+                self.assertEqual(lines[len(users) + 1], "Summary: %d users, %d with a finding" % (
+                    summary["users"], summary["flagged"]))
+
+    def test_usage_error(self):
+        r = self.run_in("clean", ["-a", "--all", "--bogus"], False)
+        self.assertEqual((r.status, r.stdout), (2, b""), r)
+        self.assertIn("usage: ", r.err)
+
+
+if __name__ == "__main__":
+    unittest.main()
