@@ -142,9 +142,11 @@ TEST_F(KeysTest, HooksSearchStateAndSignals) {
     gl_accept_hook = [](char *buf) { return std::memset(buf, 'x', GL_BUF_SIZE - 1), 0; };
     EXPECT_EQ(Line("short<cr>"), Keys("<2046*x>\n"));
     gl_accept_hook = nullptr;
-    gl_show_completion_progress = 0;
     gl_completer = Scripted;
     candidates = {"a b"};
+    gl_quote_completions = -1;  // then only file names are quoted
+    EXPECT_EQ(Line("a<tab><cr>"), "a b \n");
+    gl_quote_completions = 1, gl_show_completion_progress = 0;
     EXPECT_EQ(Line("<2040*x> a<tab><cr>"), Keys("<2040*x> \"a \" \n"));  // the match cut
     EXPECT_EQ(Line("<2041*x> a<tab><cr>"), Keys("<2041*x> a\n"));        // no room for the quotes
     gl_scroll = 0;                                                       // taken as 1
