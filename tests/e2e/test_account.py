@@ -173,16 +173,21 @@ def lookup(obj, path):
     return obj
 
 
+def world_files(users):
+    """The passwd and shadow text of users: name -> (passwd field, shadow rest or None, shell)."""
+    passwd = "".join("%s:%s:%d:%d::/:%s\n" % (n, f, 2000 + i, 2000 + i, sh)
+                     for i, (n, (f, _, sh)) in enumerate(users.items()))
+    return passwd, "".join("%s:%s\n" % (n, s) for n, (_, s, _) in users.items() if s is not None)
+
+
 class AccountReportTest(harness.WorldProgramTest):
     PROGRAM = "credcheck"
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        passwd = "".join("%s:%s:%d:%d::/:%s\n" % (n, f, 2000 + i, 2000 + i, sh)
-                         for i, (n, (f, _, sh)) in enumerate(USERS.items()))
+        passwd, shadow = world_files(USERS)
         passwd += "split:x:3000:3000::/:/bin/sh\n"
-        shadow = "".join("%s:%s\n" % (n, s) for n, (_, s, _) in USERS.items() if s is not None)
         cls.world = harness.World(passwd=passwd, shadow=shadow, nsswitch=NSS,
                                   shells="# shells\n/bin/sh\n/bin/bash\n", pamd=PAMD)
         cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs")}

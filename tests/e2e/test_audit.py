@@ -46,9 +46,7 @@ class AuditTest(harness.WorldProgramTest):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        passwd = "".join("%s:%s:%d:%d::/:%s\n" % (n, f, 2000 + i, 2000 + i, sh)
-                         for i, (n, (f, _, sh)) in enumerate(USERS.items()))
-        shadow = "".join("%s:%s\n" % (n, s) for n, (_, s, _) in USERS.items() if s is not None)
+        passwd, shadow = account.world_files(USERS)
         cls.worlds = {
             "full": harness.World(passwd=passwd + EXTRA_PASSWD, shadow=shadow + EXTRA_SHADOW,
                                   nsswitch=account.NSS, shells="/bin/sh\n"),
