@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "account/internal.h"
+#include "cred/internal.h"
 
 namespace credaccount {
 namespace {
@@ -66,20 +67,11 @@ void ApplyActions(std::string_view block, Source &source) {
 
 // The sources of database in the nsswitch file at path; "files" when the
 // file or the line is missing, as the C library does.
-std::vector<Source> ReadSources(const char *path, std::string_view database) {
+std::vector<Source> ReadSources(const char *path, const char *database) {
     std::vector<Source> sources;
-    FILE *fp = std::fopen(path, "re");
     char line[1024];
-    while (fp != nullptr && std::fgets(line, sizeof line, fp) != nullptr) {
+    if (NsswitchLine(path, database, line, sizeof line)) {
         std::string_view text = line;
-        text = text.substr(0, text.find_first_of("#\n"));
-        std::size_t start = text.find_first_not_of(" \t");
-        if (start == std::string_view::npos) continue;
-        text.remove_prefix(start);
-        if (text.substr(0, database.size()) != database || text.size() <= database.size() ||
-            text[database.size()] != ':')
-            continue;
-        text.remove_prefix(database.size() + 1);
         while (!text.empty()) {
             std::size_t skip = text.find_first_not_of(" \t");
             if (skip == std::string_view::npos) break;
@@ -96,9 +88,7 @@ std::vector<Source> ReadSources(const char *path, std::string_view database) {
             sources.push_back(Source{std::string(text.substr(0, end))});
             text.remove_prefix(end == std::string_view::npos ? text.size() : end);
         }
-        break;
     }
-    if (fp != nullptr) std::fclose(fp);
     if (sources.empty()) sources.push_back(Source{"files"});
     return sources;
 }

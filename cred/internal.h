@@ -47,6 +47,12 @@ void ShadowWalkBegin(void) CRED_NOEXCEPT;
 int ShadowWalkFind(const char *name, struct spwd **entry) CRED_NOEXCEPT;
 void ShadowWalkEnd(void) CRED_NOEXCEPT;
 
+/* The sources of database in the nsswitch file at path: the text after
+ * "database:" on its line (the first such line), without a comment, copied
+ * into out (size bytes; cut to fit).  Returns 0 when the file or the line
+ * is missing. */
+int NsswitchLine(const char *path, const char *database, char *out, size_t size) CRED_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

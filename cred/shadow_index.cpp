@@ -150,22 +150,12 @@ bool g_complete = false;
 // "shadow:" line of /etc/nsswitch.conf.  The enumeration then lists every
 // line that a lookup could find.
 bool FilesOnly() {
-    FILE *fp = fopen("/etc/nsswitch.conf", "re");
-    if (fp == nullptr) return false;
-    char line[1024];
-    bool only = false;
-    while (fgets(line, sizeof line, fp) != nullptr) {
-        line[strcspn(line, "#")] = '\0';
-        char *save = nullptr;
-        const char *db = strtok_r(line, ": \t\n", &save);
-        if (db == nullptr || strcmp(db, "shadow") != 0) continue;
-        const char *source = strtok_r(nullptr, " \t\n", &save);
-        only = source != nullptr && strcmp(source, "files") == 0 &&
-               strtok_r(nullptr, " \t\n", &save) == nullptr;
-        break;
-    }
-    fclose(fp);
-    return only;
+    char sources[1024];
+    if (!NsswitchLine("/etc/nsswitch.conf", "shadow", sources, sizeof sources)) return false;
+    char *save = nullptr;
+    const char *source = strtok_r(sources, " \t", &save);
+    return source != nullptr && strcmp(source, "files") == 0 &&
+           strtok_r(nullptr, " \t", &save) == nullptr;
 }
 
 // The host's buffer for one entry of the enumeration; cleared after it.
