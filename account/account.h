@@ -77,8 +77,12 @@ typedef struct CredHashInfo {
 } CredHashInfo;
 
 /* Decode hash (a NUL-terminated text, never null) into *info: method,
- * parameters, full syntax, the host's support and strength.  Tries the
- * host's crypt once with the hash as setting. */
+ * parameters, full syntax, the host's support and strength.  Support is a
+ * matter of the method and its parameters, never of the salt or digest: it
+ * is decided from crypt_checksalt without computing a hash, except for a
+ * method that call cannot tell apart (bigcrypt, which a crypt without it
+ * answers as DES); such a method is tried once per process with a cheap
+ * setting. */
 void CredInspectHash(const char *hash, CredHashInfo *info) CRED_NOEXCEPT;
 
 /* ---- The account record -------------------------------------------------- */

@@ -47,10 +47,14 @@ bool Shadowed(const struct passwd *pw) {
 }
 
 // Empty, disabled ("*...", "!", "!!", "!*..."), locked ("!" before a hash),
-// or a hash; the hash, or the one under the lock, is described.
-void ReadState(const char *field, CredAccount *out) {
+// or a hash; the hash, or the one under the lock, is described.  A given
+// password is checked whole against it: that one computation of the host's
+// crypt also shows whether the method is supported.
+void ReadState(const char *field, const char *password, CredAccount *out) {
+    if (password != nullptr) out->passwordChecked = 1;
     if (field[0] == '\0') {
         out->empty = 1;
+        out->authenticates = password != nullptr && password[0] == '\0';
         return;
     }
     const char *rest = field + std::strspn(field, "!");
@@ -60,19 +64,11 @@ void ReadState(const char *field, CredAccount *out) {
     }
     out->locked = rest != field;
     out->hasHash = 1;
-    CredInspectHash(rest, &out->hash);
-}
-
-void CheckPassword(const char *password, const char *field, CredAccount *out) {
-    out->passwordChecked = 1;
-    const char *hash = field + std::strspn(field, "!");
-    if (out->empty) {
-        out->authenticates = password[0] == '\0';
-        return;
-    }
-    if (!out->hasHash) return;
-    bool tooLong = false;
-    bool match = PasswordMatches(password, hash, &tooLong);
+    CryptAnswer answer;
+    bool tooLong = false, match = false;
+    if (password != nullptr) match = PasswordMatches(password, rest, &tooLong, &answer);
+    InspectHash(rest, &answer, &out->hash);
+    if (password == nullptr) return;
     if (tooLong) out->notes |= CRED_NOTE_TOO_LONG;
     if (std::strlen(password) > 8 && std::strcmp(out->hash.method, "descrypt") == 0)
         out->notes |= CRED_NOTE_DES_FIRST_8;
@@ -163,10 +159,7 @@ extern "C" CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *pas
         out->shadowLineBroken = FileHasUserLine(kShadowFile, out->user);
     }
     out->readable = out->from != nullptr;
-    if (out->readable) {
-        ReadState(field, out);
-        if (password != nullptr) CheckPassword(password, field, out);
-    }
+    if (out->readable) ReadState(field, password, out);
     if (pamService != nullptr) {
         out->pamRun = 1;
         Copy(out->pamService, sizeof out->pamService, pamService);

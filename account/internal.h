@@ -14,17 +14,19 @@
 
 namespace credaccount {
 
-// ---- hashes.cpp: the table of hash methods ---------------------------------
-
 // One row: a method's prefix (or, for the prefix-less DES forms, a claim
-// on the text), its libxcrypt name, and the decoder that reads its
-// parameters and checks its syntax, returning what is wrong or null.
+// on the text), its libxcrypt name, the decoder that reads its parameters
+// and checks its syntax, returning what is wrong or null, and, for a method
+// whose support crypt_checksalt cannot tell, a cheap setting to try once.
 struct HashMethod {
     std::string_view prefix;
     bool (*claims)(std::string_view hash);  // used when prefix is empty
     const char *name;
     const char *(*decode)(std::string_view hash, CredHashInfo *info);
+    std::string_view trial = {};
 };
+
+// ---- hashes.cpp: the table of hash methods, support and the password check --
 
 // The rows, most specific prefix first; the last row takes any text.
 const HashMethod *HashMethods(std::size_t *count);
@@ -60,11 +62,27 @@ void KeepShellAnswers(bool keep);
 // Whether the shadow file at path has a line for user (name and a colon).
 bool FileHasUserLine(const char *path, const char *user);
 
-// ---- password.cpp, pam.cpp ----------------------------------------------------
+// What one computation of the host's crypt with a hash as its setting
+// answered: whether it ran, failed, and the length of its answer.
+struct CryptAnswer {
+    bool computed = false, failed = false;
+    std::size_t length = 0;
+};
 
 // Whether password gives hash by the host's crypt (constant-time compare).
-// Sets *tooLong when the host's crypt refuses it for its length.
-bool PasswordMatches(const char *password, const char *hash, bool *tooLong);
+// Sets *tooLong when the host's crypt refuses it for its length; *answer
+// says what the computation gave, so that it also shows support.
+bool PasswordMatches(const char *password, const char *hash, bool *tooLong, CryptAnswer *answer);
+
+// CredInspectHash with what a password check already computed (answer may
+// be null).  Support is decided from the method table and crypt_checksalt;
+// only a method whose support these cannot tell is computed, once per
+// method and parameters in the process, with a cheap setting.
+void InspectHash(const char *hash, const CryptAnswer *answer, CredHashInfo *info);
+// How many times the support of a method was computed (a trial); for tests.
+unsigned long SupportTrials();
+
+// ---- pam.cpp --------------------------------------------------------------------
 // Run service for user with password; fills the two steps.
 void RunPam(const char *service, const char *user, const char *password, CredPamStep *auth,
             CredPamStep *account);

@@ -167,6 +167,55 @@ for i, (_, method, params) in enumerate(METHODS):
     CASES.append(("m%d" % i, ["pX"], b"", "wrong-password", None, {}, []))
 
 
+# Counts the host's crypt calls into the file $CRYPT_CALLS at exit; with
+# $CRYPT_DISABLE, a host whose crypt lacks the method of that prefix.
+CRYPT_SHIM = r"""
+#define _GNU_SOURCE
+#include <crypt.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+static unsigned long calls;
+static int disabled(const char *setting) {
+    const char *p = getenv("CRYPT_DISABLE");
+    return p && *p && setting && strncmp(setting, p, strlen(p)) == 0;
+}
+#define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+char *crypt_r(const char *phrase, const char *setting, struct crypt_data *data) {
+    ++calls;
+    if (!disabled(setting)) return NEXT(crypt_r)(phrase, setting, data);
+    strcpy(data->output, "*0");
+    return data->output;
+}
+char *crypt(const char *phrase, const char *setting) { ++calls; return NEXT(crypt)(phrase, setting); }
+char *crypt_rn(const char *p, const char *s, void *d, int n) { ++calls; return NEXT(crypt_rn)(p, s, d, n); }
+char *crypt_ra(const char *p, const char *s, void **d, int *n) { ++calls; return NEXT(crypt_ra)(p, s, d, n); }
+int crypt_checksalt(const char *setting) {
+    return disabled(setting) ? CRYPT_SALT_INVALID : NEXT(crypt_checksalt)(setting);
+}
+__attribute__((destructor)) static void report(void) {
+    FILE *f = getenv("CRYPT_CALLS") ? fopen(getenv("CRYPT_CALLS"), "w") : NULL;
+    if (f) fprintf(f, "%lu\n", calls), fclose(f);
+}
+"""
+
+
+def counting_crypt(test):
+    """run(world, argv, disable=None) -> (result, crypt calls), with the counting shim preloaded."""
+    folder, library = harness.build_preload(CRYPT_SHIM, "cryptcount", ["-ldl", "-lcrypt"])
+    test.addCleanup(harness.shutil.rmtree, folder, True)
+
+    def run(world, argv, disable=None):
+        calls = os.path.join(folder, "calls")
+        env = dict(harness.preload_env(library), CRYPT_CALLS=calls, CRYPT_DISABLE=disable or "",
+                   LD_LIBRARY_PATH=os.path.join(harness.BUILD, "test-programs"))
+        r = world.run(argv, env=env)
+        with open(calls) as f:
+            return r, int(f.read())
+    return run
+
+
 def lookup(obj, path):
     for key in path.split("."):
         obj = obj[key]
@@ -235,6 +284,18 @@ class AccountReportTest(harness.WorldProgramTest):
                             self.assertEqual(pam[step]["ok"], t.status == 0, (step, t))
                             if t.status != 0:
                                 self.assertIn("pamtester: %s\n" % pam[step]["text"], t.err)
+
+    def test_crypt_computes_only_what_a_password_needs(self):
+        run = counting_crypt(self)
+        # (user, arguments, prefix the host's crypt lacks, crypt calls, hash.supported)
+        for user, args, disable, calls, supported in (
+                ("alice", [], None, 0, True), ("alice", ["secret"], None, 1, True),
+                ("m0", ["pw"], None, 1, True), ("m0", [], None, 0, True),
+                ("bigc", [], None, 1, False), ("bigc", ["pw"], None, 1, False),
+                ("alice", [], "$6$", 0, False), ("alice", ["secret"], "$6$", 1, False)):
+            with self.subTest(user=user, args=args, disable=disable):
+                r, n = run(self.world, [self.program, "-a", user] + args + ["--json"], disable)
+                self.assertEqual((n, json.loads(r.stdout)["hash"]["supported"]), (calls, supported), r)
 
     def test_password_at_a_terminal(self):
         # (password, status, report on the terminal or, with --json, on a pipe)

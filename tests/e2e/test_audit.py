@@ -99,6 +99,13 @@ class AuditTest(harness.WorldProgramTest):
                 self.assertEqual(lines[len(users) + 1], "Summary: %d users, %d with a finding" % (
                     summary["users"], summary["flagged"]))
 
+    def test_crypt_runs_once_per_method_that_needs_a_trial(self):
+        r, calls = account.counting_crypt(self)(self.worlds["full"], [self.program, "-a", "--all", "--json"])
+        *users, _ = [json.loads(line) for line in r.out.splitlines()]
+        pairs = {(u["hash"]["method"], json.dumps(u["hash"]["params"])) for u in users if u["hash"]["method"]}
+        self.assertLess(calls, len(pairs))  # only bigcrypt needs a trial
+        self.assertEqual(calls, 1)
+
     def test_usage_error(self):
         r = self.run_in("clean", ["-a", "--all", "--bogus"], False)
         self.assertEqual((r.status, r.stdout), (2, b""), r)
