@@ -12,6 +12,8 @@
 
 #include "account/account.h"
 
+struct passwd;
+
 namespace credaccount {
 
 // One row: a method's prefix (or, for the prefix-less DES forms, a claim
@@ -82,10 +84,62 @@ void InspectHash(const char *hash, const CryptAnswer *answer, CredHashInfo *info
 // How many times the support of a method was computed (a trial); for tests.
 unsigned long SupportTrials();
 
-// ---- pam.cpp --------------------------------------------------------------------
-// Run service for user with password; fills the two steps.
-void RunPam(const char *service, const char *user, const char *password, CredPamStep *auth,
-            CredPamStep *account);
+// ---- pam_stack.cpp: a service's stack as Linux-PAM reads it ------------------
+
+struct PamStackLine {
+    std::string type;     // "auth", "account", "password" or "session"
+    bool optional = false; // written "-type": a module that cannot be loaded is skipped
+    std::string control;  // as written: "required", "[success=1 default=ignore]", ...
+    std::string module;   // as written: "pam_unix.so" or a path
+    std::string args;     // the arguments, as written, one space between them
+    int depth = 0;        // 0 in the service's own file, 1 and more through include/substack
+};
+
+struct PamStack {
+    std::vector<PamStackLine> lines; // every type, in order, includes followed
+    bool fromOther = false;          // the service has no file of its own: "other" answered
+};
+
+// Read service's stack from confdir (confdir/SERVICE, else confdir/other),
+// or, when confdir does not exist, from pamConf.  False when neither has it.
+bool ReadPamStack(const char *service, PamStack *stack, const char *confdir = "/etc/pam.d",
+                  const char *pamConf = "/etc/pam.conf");
+// A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
+std::string_view BaseName(std::string_view path);
+
+// Whether pw's credential may sit behind its password field: a shadow
+// entry, or a directory's placeholder.
+bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource);
+
+// ---- pam.cpp: the PAM run, which changes nothing it diagnoses ------------------
+
+struct PamRequest {
+    const char *service;
+    const char *user;
+    const char *password;          // "" when none was given
+    const char *credentialModule;  // the module that holds the credential ("pam_unix.so")
+    const char *skipAuthenticate;  // null, or why pam_authenticate must not run
+};
+// Run the service: pam_authenticate, then pam_acct_mgmt only after it
+// succeeded.  Fills pamRun, pamService, the two steps and their run flags,
+// messages, stack, decidedBy and the PAM notes of out.
+void RunPam(const PamRequest &request, CredAccount *out);
+
+// ---- gates.cpp: nologin, the pam_faillock tally, the shell, the notes ----------
+
+// The nologin file as pam_nologin finds it (/run/nologin first).
+void ReadNologin(CredNologinGate *gate);
+// pam_faillock's settings (faillock.conf, then the arguments of pam_faillock
+// in service's stack) and the user's tally at time now.
+void ReadFaillock(const char *service, const char *user, bool root, long long now,
+                  CredFaillockGate *gate);
+// The shell a session would start and whether it can.
+void CheckShell(const char *field, CredShellGate *gate);
+
+// ---- ssh.cpp: sshd's own rules -------------------------------------------------
+
+// sshd's answer for pw from address: fills out->ssh.
+void CheckSsh(const struct passwd *pw, const char *address, CredAccount *out);
 
 }  // namespace credaccount
 

@@ -168,6 +168,16 @@ std::string Reason(const CredAccount &a) {
         case CRED_VERDICT_PAM_DENIED:
             return std::string("PAM service ") + a.pamService + " refused: " +
                    (a.pamAuthenticate.status != 0 ? a.pamAuthenticate.text : a.pamAccount.text);
+        case CRED_VERDICT_LOCKED_OUT:
+            return "pam_faillock locks the user";
+        case CRED_VERDICT_NO_LOGIN:
+            return "a nologin file refuses every user but root";
+        case CRED_VERDICT_ACCESS_DENIED:
+            return "an access rule refused";
+        case CRED_VERDICT_NO_SHELL:
+            return "the login shell refuses sessions";
+        case CRED_VERDICT_SSH_DENIED:
+            return "sshd refuses the user";
     }
     return "";
 }

@@ -99,7 +99,7 @@ const char *const kFindingLabels[CRED_FINDING_COUNT] = {
 void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     std::printf("\nSummary: %lu users, %lu with a finding\n", s.users, s.flagged);
     std::string verdicts, methods;
-    for (int v = 0; v <= CRED_VERDICT_PAM_DENIED; ++v)
+    for (int v = 0; v <= CRED_VERDICT_MAX; ++v)
         if (s.verdicts[v] != 0)
             Append(verdicts, ", ",
                    Counted(CredVerdictName(static_cast<CredVerdict>(v)), s.verdicts[v]));
@@ -116,7 +116,7 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
 
 nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
     nlohmann::json verdicts = nlohmann::json::object(), methods = nlohmann::json::object();
-    for (int v = 0; v <= CRED_VERDICT_PAM_DENIED; ++v)
+    for (int v = 0; v <= CRED_VERDICT_MAX; ++v)
         if (s.verdicts[v] != 0)
             verdicts[CredVerdictName(static_cast<CredVerdict>(v))] = s.verdicts[v];
     for (int i = 0; i < s.nmethods; ++i) methods[s.methods[i].method] = s.methods[i].count;
