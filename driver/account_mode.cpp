@@ -183,7 +183,7 @@ std::string Reason(const CredAccount &a) {
 }
 
 void Line(const char *label, const std::string &text) {
-    std::printf("%-10s %s\n", label, text.c_str());
+    ReportLine(label, text);
 }
 
 std::string Day(long day) {
@@ -248,9 +248,8 @@ void PrintText(const CredAccount &a) {
         for (unsigned bit = 1; bit <= CRED_NOTE_TOO_LONG; bit <<= 1)
             if (a.notes & bit) Line("", std::string("note: ") + CredNoteText(bit));
     }
-    if (a.pamRun)
-        Line("PAM:", std::string("service ") + Printable(a.pamService) + ": authenticate: " +
-                         a.pamAuthenticate.text + "; account: " + a.pamAccount.text);
+    if (a.pamRun) PrintPam(a);
+    if (a.ssh.checked) PrintSsh(a);
     Line("Verdict:", std::string(CredVerdictName(a.verdict)) + " (exit " +
                          std::to_string(static_cast<int>(a.verdict)) + "): " + Reason(a));
 }
@@ -316,14 +315,8 @@ nlohmann::json Json(const CredAccount &a) {
           {"authenticates", a.authenticates != 0},
           {"notes", notes}}},
     };
-    if (a.pamRun) {
-        auto step = [](const CredPamStep &s) {
-            return nlohmann::json{{"ok", s.status == 0}, {"text", s.text}};
-        };
-        j["pam"] = {{"service", a.pamService},
-                    {"authenticate", step(a.pamAuthenticate)},
-                    {"account", step(a.pamAccount)}};
-    }
+    if (a.pamRun) j["pam"] = PamJson(a);
+    if (a.ssh.checked) j["ssh"] = SshJson(a);
     return j;
 }
 
@@ -334,6 +327,9 @@ nlohmann::json AccountJson(const CredAccount &account) {
 }
 std::string PrintableName(const char *text) {
     return Printable(text);
+}
+void ReportLine(const char *label, const std::string &text) {
+    std::printf("%-10s %s\n", label, text.c_str());
 }
 
 void RunAccountMode(int argc, char **argv) {

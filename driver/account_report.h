@@ -16,6 +16,18 @@ nlohmann::json AccountJson(const CredAccount &account);
 std::string PrintableName(const char *text);
 // "-a --all [--json]".  Ends the process.
 [[noreturn]] void RunAuditMode(int argc, char **argv);
+// One line of the text report: the label in a column of its own.
+void ReportLine(const char *label, const std::string &text);
+
+// ---- account_pam.cpp: the PAM run's part of the report --------------------
+// The "pam" object (only when PAM ran), and the "PAM:" lines.
+nlohmann::json PamJson(const CredAccount &account);
+void PrintPam(const CredAccount &account);
+
+// ---- account_ssh.cpp: sshd's part of the report ---------------------------
+// The "ssh" object (only with the ssh option), and the "SSH:" lines.
+nlohmann::json SshJson(const CredAccount &account);
+void PrintSsh(const CredAccount &account);
 
 }  // namespace credcheck
 
