@@ -124,41 +124,44 @@ typedef struct CredNologinGate {
 } CredNologinGate;
 
 typedef struct CredFaillockGate {
-    int readable;      /* 0: this process may not read the tally (nothing is guessed) */
-    int tally;         /* a tally file exists for the user */
-    char dir[128];     /* the tally folder */
-    unsigned failures; /* failures that count: within fail_interval of the latest */
-    unsigned deny;     /* failures that lock; 0: never locks */
+    int readable;                  /* 0: this process may not read the tally (nothing is guessed) */
+    int tally;                     /* a tally file exists for the user */
+    char dir[128];                 /* the tally folder */
+    unsigned failures;             /* failures that count: within fail_interval of the latest */
+    unsigned deny;                 /* failures that lock; 0: never locks */
     long failInterval, unlockTime; /* seconds; unlockTime 0: the lock never ends */
     int evenDenyRoot;
-    int fromStack;          /* the service's pam_faillock arguments changed a setting */
-    int locked;             /* the tally locks the user now */
-    long long lastFailure;  /* seconds since 1970, -1 when none */
-    long long unlockAt;     /* when the lock ends; -1: never, or not locked */
+    int fromStack;         /* the service's pam_faillock arguments changed a setting */
+    int locked;            /* the tally locks the user now */
+    long long lastFailure; /* seconds since 1970, -1 when none */
+    long long unlockAt;    /* when the lock ends; -1: never, or not locked */
 } CredFaillockGate;
 
 typedef struct CredShellGate {
     char path[CRED_NAME_SIZE]; /* the shell a session would start (/bin/sh for an empty field) */
     int usable;
-    const char *problem; /* static: why not ("refuses sessions", "missing", "not executable"), or null */
+    const char
+        *problem; /* static: why not ("refuses sessions", "missing", "not executable"), or null */
 } CredShellGate;
 
 /* Notes on the account that do not change the verdict: bits of
  * CredAccount.accountNotes; the sentence of each: CredAccountNoteText. */
-#define CRED_ANOTE_HOME_MISSING 1u        /* the home folder is missing (the session starts in /) */
-#define CRED_ANOTE_HOME_NOT_FOLDER 2u     /* the home is not a folder */
-#define CRED_ANOTE_NO_GROUP 4u            /* the primary group has no entry */
-#define CRED_ANOTE_PASSWORD_EXPIRES 8u    /* within the warning period: passwordExpiresIn */
-#define CRED_ANOTE_ACCOUNT_EXPIRES 16u    /* within the warning period: accountExpiresIn */
-#define CRED_ANOTE_SHELL_NOT_LISTED 32u   /* the shell is not in /etc/shells */
-#define CRED_ANOTE_SHADOW_NOT_RULED_OUT 64u /* a directory's credential, but this process may
-                                               not read a local shadow entry */
-#define CRED_ANOTE_PAM_OTHER 128u         /* the service has no file; "other" answered */
-#define CRED_ANOTE_PAM_PERMIT_ONLY 256u   /* success came only from pam_rootok or pam_permit */
-#define CRED_ANOTE_PAM_UNIX_NOT_ROOT 512u /* pam_unix cannot check another user's password
-                                             unless run as root */
+#define CRED_ANOTE_HOME_MISSING 1u      /* the home folder is missing (the session starts in /) */
+#define CRED_ANOTE_HOME_NOT_FOLDER 2u   /* the home is not a folder */
+#define CRED_ANOTE_NO_GROUP 4u          /* the primary group has no entry */
+#define CRED_ANOTE_PASSWORD_EXPIRES 8u  /* within the warning period: passwordExpiresIn */
+#define CRED_ANOTE_ACCOUNT_EXPIRES 16u  /* within the warning period: accountExpiresIn */
+#define CRED_ANOTE_SHELL_NOT_LISTED 32u /* the shell is not in /etc/shells */
+#define CRED_ANOTE_SHADOW_NOT_RULED_OUT                                                   \
+    64u                                 /* a directory's credential, but this process may \
+                                           not read a local shadow entry */
+#define CRED_ANOTE_PAM_OTHER 128u       /* the service has no file; "other" answered */
+#define CRED_ANOTE_PAM_PERMIT_ONLY 256u /* success came only from pam_rootok or pam_permit */
+#define CRED_ANOTE_PAM_UNIX_NOT_ROOT                                                          \
+    512u                                     /* pam_unix cannot check another user's password \
+                                                unless run as root */
 #define CRED_ANOTE_FAILLOCK_UNREADABLE 1024u /* the tally could not be read */
-#define CRED_ANOTE_NOLOGIN_ROOT 2048u     /* a nologin file exists; root may still log in */
+#define CRED_ANOTE_NOLOGIN_ROOT 2048u        /* a nologin file exists; root may still log in */
 #define CRED_ANOTE_LAST CRED_ANOTE_NOLOGIN_ROOT
 /* The note's sentence; static; null for an unknown bit. */
 const char *CredAccountNoteText(unsigned note) CRED_NOEXCEPT;
@@ -178,8 +181,8 @@ typedef struct CredPamMessage {
 
 /* One auth or account line of the service's stack, as Linux-PAM reads it. */
 typedef struct CredPamLine {
-    char type[16];     /* "auth" or "account"; "-auth" for a line that may be missing */
-    char control[64];  /* "required", ..., or "[success=1 default=ignore]" */
+    char type[16];                 /* "auth" or "account"; "-auth" for a line that may be missing */
+    char control[64];              /* "required", ..., or "[success=1 default=ignore]" */
     char module[CRED_MODULE_SIZE]; /* as written ("pam_unix.so" or a path) */
     char args[192];
     int depth; /* 0 in the service's own file; 1 and more through include and substack */
@@ -216,16 +219,16 @@ typedef struct CredSshProblem {
 } CredSshProblem;
 
 typedef struct CredSsh {
-    int checked;                    /* the report asked sshd */
-    char address[64];               /* the client address the settings are for */
-    const char *unavailable;        /* static: why sshd's settings are unknown, or null */
-    int allowed;                    /* 0: a rule refuses the user */
-    char rule[CRED_MESSAGE_SIZE];   /* the directive and pattern that refused ("DenyUsers bob") */
-    int password;                   /* password logins are possible from the address */
-    int keys;                       /* authorized keys that sshd would use */
+    int checked;                  /* the report asked sshd */
+    char address[64];             /* the client address the settings are for */
+    const char *unavailable;      /* static: why sshd's settings are unknown, or null */
+    int allowed;                  /* 0: a rule refuses the user */
+    char rule[CRED_MESSAGE_SIZE]; /* the directive and pattern that refused ("DenyUsers bob") */
+    int password;                 /* password logins are possible from the address */
+    int keys;                     /* authorized keys that sshd would use */
     int nproblems;
     CredSshProblem problems[CRED_SSH_MAX_PROBLEMS]; /* paths StrictModes refuses */
-    char reason[CRED_MESSAGE_SIZE]; /* when no way is left: why, in words */
+    char reason[CRED_MESSAGE_SIZE];                 /* when no way is left: why, in words */
 } CredSsh;
 
 typedef struct CredAccount {
@@ -278,9 +281,9 @@ typedef struct CredAccount {
      * entry was found; from is then "directory" and a password is checked
      * through PAM. */
     int directory;
-    char checkedBy[CRED_MODULE_SIZE]; /* "hash", the PAM module that holds the credential
-                                         ("pam_sss.so"), or "" when not checked */
-    long warnDays;                    /* the shadow entry's warning period, -1: unset */
+    char checkedBy[CRED_MODULE_SIZE];         /* "hash", the PAM module that holds the credential
+                                                 ("pam_sss.so"), or "" when not checked */
+    long warnDays;                            /* the shadow entry's warning period, -1: unset */
     long passwordExpiresIn, accountExpiresIn; /* days, with the notes of that name */
     unsigned accountNotes;                    /* CRED_ANOTE_ bits */
 

@@ -2,14 +2,10 @@
 // credential lives and whether it can be read, the state, the hash, the
 // password, the gates, PAM and sshd, and the verdict, which is the first
 // that applies of the verdicts in order (Decide).
-#include <grp.h>
 #include <pwd.h>
+#include <security/pam_appl.h>
 #include <shadow.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <security/pam_appl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -127,20 +123,6 @@ void ReadAging(const struct spwd *sp, CredAccount *out) {
     }
 }
 
-// The home folder and the primary group, which refuse nothing.
-void ReadHomeAndGroup(const struct passwd *pw, CredAccount *out) {
-    struct stat st;
-    const char *home = pw->pw_dir != nullptr ? pw->pw_dir : "";
-    if (stat(home, &st) != 0)
-        out->accountNotes |= CRED_ANOTE_HOME_MISSING;
-    else if (!S_ISDIR(st.st_mode))
-        out->accountNotes |= CRED_ANOTE_HOME_NOT_FOLDER;
-    struct group entry, *found = nullptr;
-    char buffer[4096];
-    int err = getgrgid_r(pw->pw_gid, &entry, buffer, sizeof buffer, &found);
-    if (found == nullptr && err != ERANGE) out->accountNotes |= CRED_ANOTE_NO_GROUP;
-}
-
 bool PamSaysExpired(int status) {
     return status == PAM_ACCT_EXPIRED || status == PAM_NEW_AUTHTOK_REQD ||
            status == PAM_AUTHTOK_EXPIRED;
@@ -223,7 +205,9 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     Copy(out->passwdSource, sizeof out->passwdSource, passwdSource);
     Copy(out->shell, sizeof out->shell, pw->pw_shell);
     out->shellMissing = out->shell[0] == '\0';
-    out->shellListed = !out->shellMissing && ShellListed(kShells, out->shell);
+    bool listed = false;
+    CheckShell(pw->pw_shell, kShells, &out->shellGate, &listed);
+    out->shellListed = listed;
 
     const char *field = Field(pw);
     bool permission = shadowErrno == EACCES || shadowErrno == EPERM;
@@ -253,9 +237,8 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     if (out->nologin.exists && root) out->accountNotes |= CRED_ANOTE_NOLOGIN_ROOT;
     ReadFaillock(Service(o), pw->pw_name, root, now, &out->faillock);
     if (!out->faillock.readable) out->accountNotes |= CRED_ANOTE_FAILLOCK_UNREADABLE;
-    CheckShell(pw->pw_shell, &out->shellGate);
     if (!out->shellMissing && !out->shellListed) out->accountNotes |= CRED_ANOTE_SHELL_NOT_LISTED;
-    ReadHomeAndGroup(pw, out);
+    out->accountNotes |= HomeAndGroupNotes(pw);
 
     bool pam = o.pamService != nullptr || (password != nullptr && (out->directory || o.ssh));
     if (pam) RunLoginPam(*out, pw->pw_name, password, o, out);

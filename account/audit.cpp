@@ -75,6 +75,18 @@ class SourceSets {
         return NameSource(kNsswitch, database_, name, out, size);
     }
 
+    // The sources other than the files that list no user: their users
+    // never show in a walk (a directory that does not enumerate).
+    std::string NotListed() const {
+        std::string out;
+        for (const Source &s : sources_) {
+            if (s.name == "files" || s.name == "compat" || (s.listed && !s.names.empty())) continue;
+            if (!out.empty()) out += ", ";
+            out += s.name;
+        }
+        return out;
+    }
+
   private:
     struct Source {
         std::string name;
@@ -228,7 +240,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
     try {
         NameSet seen;
         ShadowWalkBegin();
-        KeepShellAnswers(true);
+        KeepWalkAnswers(true);
         setpwent();
         while (struct passwd *pw = getpwent()) {
             // A lookup by name finds the first entry of a name.
@@ -239,11 +251,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                 std::snprintf(passwdSource, sizeof passwdSource, "unknown");
             struct spwd entry, *sp = nullptr;
             int shadowErrno = 0;
-            const char *field = pw->pw_passwd != nullptr ? pw->pw_passwd : "";
-            bool shadowed =
-                std::strcmp(field, "x") == 0 ||
-                (field[0] == '#' && field[1] == '#' && std::strcmp(field + 2, pw->pw_name) == 0);
-            if (shadowed) {
+            if (NeedsShadowLookup(pw, passwdSource)) {
                 if (!ShadowWalkFind(pw->pw_name, &sp))
                     shadowErrno = LookUpShadow(pw->pw_name, spBuffer, &entry, &sp);
                 bool refused = shadowSources.Name(pw->pw_name, shadowSource, sizeof shadowSource);
@@ -263,7 +271,13 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
         summary->incomplete = 1;  // no memory for the names met
     }
     endpwent();
-    KeepShellAnswers(false);
+    ReadNologin(&summary->nologin);
+    try {
+        std::snprintf(summary->notListed, sizeof summary->notListed, "%s",
+                      passwdSources.NotListed().c_str());
+    } catch (...) {
+    }
+    KeepWalkAnswers(false);
     ShadowWalkEnd();
     if (!spBuffer.empty()) explicit_bzero(spBuffer.data(), spBuffer.size());
     return summary->flagged;

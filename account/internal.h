@@ -56,11 +56,6 @@ struct Aging {
     bool expired, passwordExpired, mustChange, inactive;
 };
 Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay);
-// Whether shell is listed in the shells file at path.
-bool ShellListed(const char *path, const char *shell);
-// Keep ShellListed's answer per shell (one shells file) until called with
-// false: a walk over every user reads the file once per distinct shell.
-void KeepShellAnswers(bool keep);
 // Whether the shadow file at path has a line for user (name and a colon).
 bool FileHasUserLine(const char *path, const char *user);
 
@@ -87,17 +82,17 @@ unsigned long SupportTrials();
 // ---- pam_stack.cpp: a service's stack as Linux-PAM reads it ------------------
 
 struct PamStackLine {
-    std::string type;     // "auth", "account", "password" or "session"
-    bool optional = false; // written "-type": a module that cannot be loaded is skipped
-    std::string control;  // as written: "required", "[success=1 default=ignore]", ...
-    std::string module;   // as written: "pam_unix.so" or a path
-    std::string args;     // the arguments, as written, one space between them
-    int depth = 0;        // 0 in the service's own file, 1 and more through include/substack
+    std::string type;       // "auth", "account", "password" or "session"
+    bool optional = false;  // written "-type": a module that cannot be loaded is skipped
+    std::string control;    // as written: "required", "[success=1 default=ignore]", ...
+    std::string module;     // as written: "pam_unix.so" or a path
+    std::string args;       // the arguments, as written, one space between them
+    int depth = 0;          // 0 in the service's own file, 1 and more through include/substack
 };
 
 struct PamStack {
-    std::vector<PamStackLine> lines; // every type, in order, includes followed
-    bool fromOther = false;          // the service has no file of its own: "other" answered
+    std::vector<PamStackLine> lines;  // every type, in order, includes followed
+    bool fromOther = false;           // the service has no file of its own: "other" answered
 };
 
 // Read service's stack from confdir (confdir/SERVICE, else confdir/other),
@@ -133,8 +128,15 @@ void ReadNologin(CredNologinGate *gate);
 // in service's stack) and the user's tally at time now.
 void ReadFaillock(const char *service, const char *user, bool root, long long now,
                   CredFaillockGate *gate);
-// The shell a session would start and whether it can.
-void CheckShell(const char *field, CredShellGate *gate);
+// The shell a session would start from the passwd field, whether it can,
+// and whether the shells file lists the field.
+void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed);
+// CRED_ANOTE_ bits for the home folder and the primary group.
+unsigned HomeAndGroupNotes(const struct passwd *pw);
+// Keep the answers that are the same for every user of a walk (the
+// nologin file, pam_faillock's settings and which users have a tally, the
+// answers per shell and per group) until called with false.
+void KeepWalkAnswers(bool keep);
 
 // ---- ssh.cpp: sshd's own rules -------------------------------------------------
 

@@ -10,8 +10,13 @@
 
 namespace credcheck {
 
+// ---- account_view.cpp: the record's two views ----------------------------
 // The record as the JSON object of "credcheck -a USER --json".
 nlohmann::json AccountJson(const CredAccount &account);
+// The record as the text report of "credcheck -a USER".
+void PrintAccountText(const CredAccount &account);
+// The sentence that names the cause behind the verdict.
+std::string Reason(const CredAccount &account);
 // A name as it may be shown: control and non-ASCII bytes as \xNN.
 std::string PrintableName(const char *text);
 // "-a --all [--json]".  Ends the process.

@@ -112,6 +112,14 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
         for (const std::string &n : audit.named[bit]) Append(names, " ", Shown(n.c_str()));
         std::printf("%s %s\n", kFindingLabels[bit], names.empty() ? "none" : names.c_str());
     }
+    if (s.nologin.exists)
+        std::printf("Nologin:  %s refuses every user but root: \"%s\"\n", s.nologin.file,
+                    Shown(s.nologin.message).c_str());
+    if (s.notListed[0] != '\0')
+        std::printf(
+            "Not listed: %s: the users of these sources do not show in a walk "
+            "(a source that does not enumerate)\n",
+            s.notListed);
 }
 
 nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
@@ -124,6 +132,16 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
         {"users", s.users}, {"flagged", s.flagged}, {"verdicts", verdicts}, {"methods", methods}};
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         j[CredFindingName(1u << bit)] = audit.named[bit];
+    j["nologin"] = s.nologin.exists
+                       ? nlohmann::json{{"file", s.nologin.file}, {"message", s.nologin.message}}
+                       : nlohmann::json(nullptr);
+    nlohmann::json notListed = nlohmann::json::array();
+    for (std::string_view rest = s.notListed; !rest.empty();) {
+        std::size_t comma = rest.find(", ");
+        notListed.push_back(std::string(rest.substr(0, comma)));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
+    }
+    j["not_listed"] = notListed;
     return nlohmann::json{{"summary", j}};
 }
 

@@ -90,6 +90,9 @@ PAMD = {
 NSS = "passwd: files credtest\nshadow: files credtest\ngroup: files\n"
 
 UNREADABLE = "unreadable"  # what uid 65534 gets for every shadowed user
+CODES = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6, "invalid-hash": 7,
+         "expired": 8, "wrong-password": 9, "pam-denied": 10, "locked-out": 11, "no-login": 12,
+         "access-denied": 13, "no-shell": 14, "ssh-denied": 15}
 # (user, arguments after the user, stdin, verdict as root, as 65534 (None: not run),
 #  {JSON path: value}, text lines)
 CASES = [
@@ -116,10 +119,12 @@ CASES = [
      {"hash.method": "bigcrypt", "hash.valid": True, "hash.supported": False},
      ["does not support bigcrypt"]),
     ("noshadow", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []),
-    ("nologin", ["secret"], b"", "ok", UNREADABLE,
-     {"account.shell": "/usr/sbin/nologin", "account.shell_listed": False},
-     ["not listed in /etc/shells"]),
-    ("noshell", ["secret"], b"", "ok", UNREADABLE, {"account.shell": ""}, ["Shell:     missing"]),
+    ("nologin", ["secret"], b"", "no-shell", UNREADABLE,
+     {"account.shell": "/usr/sbin/nologin", "account.shell_listed": False,
+      "gates.shell": {"path": "/usr/sbin/nologin", "usable": False, "problem": "refuses sessions"}},
+     ["Shell:     /usr/sbin/nologin refuses sessions", "Note:      the shell is not listed in /etc/shells"]),
+    ("noshell", ["secret"], b"", "ok", UNREADABLE, {"account.shell": "", "gates.shell.path": "/bin/sh"},
+     ["Shell:     /bin/sh, starts sessions"]),
     ("des", ["passwordXYZ"], b"", "ok", UNREADABLE,
      {"hash.method": "descrypt", "password.notes": ["DES used only the first 8 characters"]}, []),
     ("long", ["-"], LONG.encode() + b"\n", "ok", UNREADABLE, {"password.authenticates": True}, []),
@@ -250,8 +255,7 @@ class AccountReportTest(harness.WorldProgramTest):
         return self.world.run(argv, stdin=stdin, user=as_user, env=self.env)
 
     def test_cases(self):
-        codes = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6,
-                 "invalid-hash": 7, "expired": 8, "wrong-password": 9, "pam-denied": 10}
+        codes = CODES
         for user, args, stdin, root, nobody, keys, lines in CASES:
             for as_user, verdict in ((None, root), (harness.NOBODY, nobody))[:1 if nobody is None else 2]:
                 with self.subTest(user=user[:20], args=args[:1], as_user=as_user):

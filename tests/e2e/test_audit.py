@@ -29,7 +29,7 @@ CLEAN = "root:x:0:0::/:/bin/sh\n", "root:%s:1::::::\n" % account.SECRET
 ROWS = [
     ("full", False, 1, {"weak-hash": ["des"], "locked-weak-hash": ["lockdes"],
                         "empty-password": ["empty", "nopw"], "unreadable": ["noshadow", "junk"]},
-     {"ok", "unreadable", "locked", "empty-password", "invalid-hash", "expired"}),
+     {"ok", "unreadable", "locked", "empty-password", "invalid-hash", "expired", "no-shell"}),
     ("full", True, 1, {"unreadable": ["alice", "dup", "lockdes"], "empty-password": ["nopw"]},
      {"ok", "unreadable", "empty-password"}),
     ("clean", False, 0, {}, {"ok"}),
