@@ -293,13 +293,15 @@ typedef struct CredAccount {
 
     /* PAM, when pamRun: a step not run has status -1 and why in its text */
     int pamAuthenticateRun, pamAccountRun;
-    int nmessages;
-    CredPamMessage messages[CRED_PAM_MAX_MESSAGES];
-    int nstack; /* the auth and account lines of the service, includes followed */
-    CredPamLine stack[CRED_PAM_MAX_LINES];
     CredPamDecider decidedBy;
 
     CredSsh ssh;
+
+    /* What PAM said, and the auth and account lines of the service (includes
+     * followed).  Only the first nmessages and nstack entries are set. */
+    int nmessages, nstack;
+    CredPamMessage messages[CRED_PAM_MAX_MESSAGES];
+    CredPamLine stack[CRED_PAM_MAX_LINES];
 } CredAccount;
 
 /* ---- Analysis ------------------------------------------------------------ */

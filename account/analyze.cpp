@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -25,10 +26,6 @@ constexpr const char *kNsswitch = "/etc/nsswitch.conf";
 constexpr const char *kShells = "/etc/shells";
 constexpr const char *kShadowFile = "/etc/shadow";
 constexpr long kSecondsPerDay = 24 * 60 * 60;
-
-void Copy(char *dst, std::size_t size, const char *src) {
-    std::snprintf(dst, size, "%s", src != nullptr ? src : "");
-}
 
 // Why a name cannot be a user's, or null.
 const char *BadName(const char *user) {
@@ -73,7 +70,7 @@ bool DirectoryPlaceholder(const struct passwd *pw, const char *source) {
 // crypt also shows whether the method is supported.
 void ReadState(const char *field, const char *password, CredAccount *out) {
     if (password != nullptr) out->passwordChecked = 1;
-    if (password != nullptr) Copy(out->checkedBy, sizeof out->checkedBy, "hash");
+    if (password != nullptr) CopyText(out->checkedBy, sizeof out->checkedBy, "hash");
     if (field[0] == '\0') {
         out->empty = 1;
         out->authenticates = password != nullptr && password[0] == '\0';
@@ -156,9 +153,11 @@ CredVerdict Decide(const CredAccount &a) {
     return CRED_VERDICT_OK;
 }
 
+// Clears the record but the arrays past the counts, which a walk would
+// otherwise clear for every user.
 void Start(const char *user, CredAccount *out) {
-    std::memset(out, 0, sizeof *out);
-    Copy(out->user, sizeof out->user, user);
+    std::memset(out, 0, offsetof(CredAccount, messages));
+    CopyText(out->user, sizeof out->user, user);
     out->lastChange = out->maxDays = out->inactiveDays = out->expireDay = out->warnDays = -1;
     out->faillock.lastFailure = out->faillock.unlockAt = -1;
 }
@@ -192,7 +191,7 @@ void RunLoginPam(const CredAccount &a, const char *user, const char *password,
         out->passwordChecked = 1;
         out->authenticates = 0;
     }
-    if (out->passwordChecked) Copy(out->checkedBy, sizeof out->checkedBy, module.c_str());
+    if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module.c_str());
 }
 
 CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, const struct spwd *sp,
@@ -202,8 +201,8 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     out->exists = 1;
     long long now = std::time(nullptr);
     out->today = today >= 0 ? today : static_cast<long>(now / kSecondsPerDay);
-    Copy(out->passwdSource, sizeof out->passwdSource, passwdSource);
-    Copy(out->shell, sizeof out->shell, pw->pw_shell);
+    CopyText(out->passwdSource, sizeof out->passwdSource, passwdSource);
+    CopyText(out->shell, sizeof out->shell, pw->pw_shell);
     out->shellMissing = out->shell[0] == '\0';
     bool listed = false;
     CheckShell(pw->pw_shell, kShells, &out->shellGate, &listed);
@@ -219,7 +218,7 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
         out->from = "passwd";
     } else if (sp != nullptr) {
         out->from = "shadow";
-        Copy(out->shadowSource, sizeof out->shadowSource, shadowSource);
+        CopyText(out->shadowSource, sizeof out->shadowSource, shadowSource);
         field = sp->sp_pwdp != nullptr ? sp->sp_pwdp : "";
         ReadAging(sp, out);
     } else if (permission) {
@@ -267,6 +266,12 @@ struct Buffer {
 
 }  // namespace
 
+void CopyText(char *dst, std::size_t size, const char *src) {
+    std::size_t n = src != nullptr ? strnlen(src, size - 1) : 0;
+    std::memcpy(dst, src != nullptr ? src : "", n);
+    dst[n] = '\0';
+}
+
 bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource) {
     return Shadowed(pw) || DirectoryPlaceholder(pw, passwdSource);
 }
@@ -308,7 +313,7 @@ extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
     }
     char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
     NameSource(kNsswitch, "passwd", user, passwdSource, sizeof passwdSource);
-    if (passwdSource[0] == '\0') Copy(passwdSource, sizeof passwdSource, "unknown");
+    if (passwdSource[0] == '\0') CopyText(passwdSource, sizeof passwdSource, "unknown");
 
     struct spwd spEntry, *sp = nullptr;
     int shadowErrno = 0;
@@ -324,7 +329,7 @@ extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
         bool denied = NameSource(kNsswitch, "shadow", user, shadowSource, sizeof shadowSource);
         if (sp == nullptr && denied) shadowErrno = EACCES;
         if (sp != nullptr && shadowSource[0] == '\0')
-            Copy(shadowSource, sizeof shadowSource, "unknown");
+            CopyText(shadowSource, sizeof shadowSource, "unknown");
         if (sp == nullptr) shadowSource[0] = '\0';
     }
     AnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, password, o, -1, out);

@@ -52,7 +52,7 @@ class SourceSets {
     // source refused this process on the way, as NameSource does.
     bool Name(const char *name, char *out, std::size_t size) const {
         if (single_) {
-            std::snprintf(out, size, "%s", sources_[0].name.c_str());
+            CopyText(out, size, sources_[0].name.c_str());
             return false;
         }
         bool refused = false, listed = !sources_.empty();
@@ -65,7 +65,7 @@ class SourceSets {
                     break;
                 }
                 if (s.names.count(name) != 0) {
-                    std::snprintf(out, size, "%s", s.name.c_str());
+                    CopyText(out, size, s.name.c_str());
                     return refused;
                 }
             }
@@ -248,7 +248,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
             char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
             passwdSources.Name(pw->pw_name, passwdSource, sizeof passwdSource);
             if (passwdSource[0] == '\0')
-                std::snprintf(passwdSource, sizeof passwdSource, "unknown");
+                CopyText(passwdSource, sizeof passwdSource, "unknown");
             struct spwd entry, *sp = nullptr;
             int shadowErrno = 0;
             if (NeedsShadowLookup(pw, passwdSource)) {
@@ -258,7 +258,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                 // A later source's "not found" hides an earlier refusal.
                 if (sp == nullptr && refused) shadowErrno = EACCES;
                 if (sp != nullptr && shadowSource[0] == '\0')
-                    std::snprintf(shadowSource, sizeof shadowSource, "unknown");
+                    CopyText(shadowSource, sizeof shadowSource, "unknown");
                 if (sp == nullptr) shadowSource[0] = '\0';
             }
             CredAnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, nullptr, nullptr, -1,

@@ -204,6 +204,10 @@ struct WalkAnswers {
     std::unordered_set<std::string> tallies;  // the users the tally folder has a file for
     std::unordered_map<std::string, std::pair<const char *, bool>> shells;  // problem, listed
     std::unordered_map<gid_t, bool> groups;                                 // has an entry
+    // The entries of each folder that holds homes, with their types; a
+    // folder that cannot be listed maps to nothing.
+    std::unordered_map<std::string, std::unique_ptr<std::unordered_map<std::string, unsigned char>>>
+        folders;
 };
 WalkAnswers *g_walk = nullptr;
 
@@ -271,6 +275,38 @@ bool GroupExists(gid_t gid) {
     return exists;
 }
 
+enum class Entry { Missing, Folder, Other, Unknown };
+
+// In a walk, what the listing of its folder says of path; Unknown when
+// only a stat can tell (a link, a folder that cannot be listed, not in a
+// walk).  Homes mostly share a folder: one listing stands for a stat per user.
+Entry Listed(std::string_view path) {
+    std::size_t slash = path.rfind('/');
+    if (g_walk == nullptr || slash == std::string_view::npos || slash + 1 == path.size() ||
+        path.substr(slash + 1) == "." || path.substr(slash + 1) == "..")
+        return Entry::Unknown;
+    try {
+        std::string folder(path.substr(0, slash == 0 ? 1 : slash));
+        auto found = g_walk->folders.find(folder);
+        if (found == g_walk->folders.end()) {
+            std::unique_ptr<std::unordered_map<std::string, unsigned char>> entries;
+            if (DIR *dir = opendir(folder.c_str())) {
+                entries = std::make_unique<std::unordered_map<std::string, unsigned char>>();
+                while (struct dirent *e = readdir(dir)) entries->emplace(e->d_name, e->d_type);
+                closedir(dir);
+            }
+            found = g_walk->folders.emplace(folder, std::move(entries)).first;
+        }
+        if (!found->second) return Entry::Unknown;
+        auto entry = found->second->find(std::string(path.substr(slash + 1)));
+        if (entry == found->second->end()) return Entry::Missing;
+        if (entry->second == DT_DIR) return Entry::Folder;
+        return entry->second == DT_REG ? Entry::Other : Entry::Unknown;
+    } catch (...) {
+        return Entry::Unknown;  // no memory for the listing: a stat tells
+    }
+}
+
 }  // namespace
 
 void KeepWalkAnswers(bool keep) {
@@ -291,7 +327,7 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
     gate->lastFailure = gate->unlockAt = -1;
     FaillockSettings own;
     const FaillockSettings &s = Settings(service, &own);
-    std::snprintf(gate->dir, sizeof gate->dir, "%s", s.dir.c_str());
+    CopyText(gate->dir, sizeof gate->dir, s.dir.c_str());
     gate->deny = s.deny;
     gate->failInterval = s.failInterval;
     gate->unlockTime = root && s.rootUnlockTime >= 0 ? s.rootUnlockTime : s.unlockTime;
@@ -317,7 +353,7 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed) {
     *gate = CredShellGate{};
     if (field == nullptr) field = "";
-    std::snprintf(gate->path, sizeof gate->path, "%s", field[0] != '\0' ? field : "/bin/sh");
+    CopyText(gate->path, sizeof gate->path, field[0] != '\0' ? field : "/bin/sh");
     auto answer = [&] {
         return std::make_pair(ShellProblem(gate->path),
                               field[0] != '\0' && ReadShellListed(shellsFile, field));
@@ -337,13 +373,16 @@ void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, 
 }
 
 unsigned HomeAndGroupNotes(const struct passwd *pw) {
-    unsigned notes = 0;
-    struct stat st;
     const char *home = pw->pw_dir != nullptr ? pw->pw_dir : "";
-    if (stat(home, &st) != 0)
-        notes |= CRED_ANOTE_HOME_MISSING;
-    else if (!S_ISDIR(st.st_mode))
-        notes |= CRED_ANOTE_HOME_NOT_FOLDER;
+    Entry entry = Listed(home);
+    struct stat st;
+    if (entry == Entry::Unknown)
+        entry = stat(home, &st) != 0  ? Entry::Missing
+                : S_ISDIR(st.st_mode) ? Entry::Folder
+                                      : Entry::Other;
+    unsigned notes = entry == Entry::Missing ? CRED_ANOTE_HOME_MISSING
+                     : entry == Entry::Other ? CRED_ANOTE_HOME_NOT_FOLDER
+                                             : 0;
     if (!GroupExists(pw->pw_gid)) notes |= CRED_ANOTE_NO_GROUP;
     return notes;
 }

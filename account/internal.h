@@ -28,6 +28,9 @@ struct HashMethod {
     std::string_view trial = {};
 };
 
+// Copies src (null: the empty text) into dst of size bytes, cut to fit.
+void CopyText(char *dst, std::size_t size, const char *src);
+
 // ---- hashes.cpp: the table of hash methods, support and the password check --
 
 // The rows, most specific prefix first; the last row takes any text.

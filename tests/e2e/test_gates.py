@@ -158,6 +158,18 @@ class GatesTest(harness.WorldProgramTest):
                     self.assertIn(line, text)
                 self.assertEqual(self.tallies(world), before)
 
+    def test_the_walk_answers_as_the_single_report(self):
+        for world, nobody in (("gates", False), ("gates", True), ("nologin", False)):
+            with self.subTest(world=world, nobody=nobody):
+                run = self.worlds[world].run([self.program, "-a", "--all", "--json"],
+                                             user=harness.NOBODY if nobody else None)
+                *users, summary = [json.loads(line) for line in run.out.splitlines()]
+                self.assertEqual(summary["summary"]["nologin"], users[0]["gates"]["nologin"])
+                for user in users:
+                    if user["user"] != "victim":  # the other test may be adding to its tally
+                        single = json.loads(self.report(world, user["user"], nobody=nobody).stdout)
+                        self.assertEqual(dict(user, findings=None), dict(single, findings=None))
+
     def test_a_tally_made_by_pam_faillock(self):
         world = self.worlds["gates"]
         for _ in range(3):  # three failed logins, counted by pam_faillock itself
