@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ clang libclang-rt-14-dev libcrypt-dev libgtest-dev libbenchmark-dev
           libssl-dev openssl python3 python3-pyte util-linux mount pkg-config
           libpam0g-dev nlohmann-json3-dev pamtester whois bash bash-completion
-          groff-base dpkg-dev file binutils ansible-core)
+          groff-base dpkg-dev file binutils ansible-core
+          slapd ldap-utils sssd-ldap libnss-sss libpam-sss)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -16,6 +17,13 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+  # The directory tests start their own slapd and SSSD in a namespace; a
+  # service that a package started on the host is stopped again.
+  for service in slapd sssd; do
+    if [[ -x /etc/init.d/$service ]] && /etc/init.d/$service status >/dev/null 2>&1; then
+      /etc/init.d/$service stop
+    fi
+  done
 fi
 
 jobs=$(nproc)
