@@ -168,19 +168,25 @@ const char *Service(const CredLoginOptions &o) {
     return o.pamService != nullptr ? o.pamService : o.ssh ? "sshd" : "login";
 }
 
-// The module that holds a credential from source ("pam_sss.so" for sss).
-std::string CredentialModule(const char *source, bool directory) {
-    return directory ? "pam_" + std::string(source) + ".so" : "pam_unix.so";
+// The module that holds a credential from source: pam_unix for the local
+// files; for a directory, its own module, or "" when it has none known.
+const char *CredentialModule(const char *source, bool directory) {
+    static const char *const kModules[][2] = {
+        {"sss", "pam_sss.so"}, {"ldap", "pam_ldap.so"}, {"winbind", "pam_winbind.so"}};
+    if (!directory) return "pam_unix.so";
+    for (const auto &row : kModules)
+        if (std::strcmp(source, row[0]) == 0) return row[1];
+    return "";
 }
 
 void RunLoginPam(const CredAccount &a, const char *user, const char *password,
                  const CredLoginOptions &o, CredAccount *out) {
-    std::string module = CredentialModule(a.passwdSource, a.directory);
+    const char *module = CredentialModule(a.passwdSource, a.directory);
     // The local hash already shows a wrong password: PAM is not asked, so
     // that no failure is counted against the user.
     bool wrong = a.passwordChecked && !a.directory && !a.authenticates &&
                  !(a.notes & CRED_NOTE_MATCHES_LOCKED);
-    PamRequest request{Service(o), user, password != nullptr ? password : "", module.c_str(),
+    PamRequest request{Service(o), user, password != nullptr ? password : "", module,
                        wrong ? "the password does not match the local hash" : nullptr};
     RunPam(request, out);
     if (!a.directory || password == nullptr) return;
@@ -191,7 +197,7 @@ void RunLoginPam(const CredAccount &a, const char *user, const char *password,
         out->passwordChecked = 1;
         out->authenticates = 0;
     }
-    if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module.c_str());
+    if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module);
 }
 
 CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, const struct spwd *sp,
