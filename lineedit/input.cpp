@@ -19,12 +19,12 @@ bool ends_sequence(int b) {
 }
 
 // A named sequence: the first parameter (1 when absent or 0), the second
-// (the modifier: 1 none, 3 Alt, 5 Ctrl), the final byte.
+// (the modifier: 1 none, 3 Alt, 5 Ctrl), the last (final) byte.
 struct Named {
     char intro;
     int number;
     int modifier;
-    char final;
+    char last;
     gl_key_name key;
 };
 
@@ -64,12 +64,12 @@ bool numbers(const char *p, int n, int nums[2]) {
     return true;
 }
 
-gl_key_name name(int intro, const char *params, int n, int final) {
+gl_key_name name(int intro, const char *params, int n, int last) {
     int nums[2];
     if (n > kMaxParameters || !numbers(params, n, nums)) return GL_KEY_UNKNOWN;
     int number = std::max(nums[0], 1), modifier = std::max(nums[1], 1);
     for (const Named &s : kNamed)
-        if (s.intro == intro && s.number == number && s.modifier == modifier && s.final == final)
+        if (s.intro == intro && s.number == number && s.modifier == modifier && s.last == last)
             return s.key;
     return GL_KEY_UNKNOWN;
 }

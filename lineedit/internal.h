@@ -131,6 +131,9 @@ int gl_char_wanted(const char *s, int n) GL_NOEXCEPT;
 /* Whether key (a byte as gl_getc returns it) continues a character. */
 int gl_char_continues(int key) GL_NOEXCEPT;
 
+/* Columns of a prompt: bytes, or in UTF-8 columns less ESC [ sequences. */
+size_t gl_text_width(const char *text) GL_NOEXCEPT;
+
 /* ---- Keys (input.cpp) --------------------------------------------------------- */
 
 /* The bytes of the character whose first byte c was read, read from the
@@ -157,8 +160,6 @@ enum gl_key_name {
  * and names it.  A key read that cannot be part of a sequence ends it
  * unknown and is left in *stray, else *stray is GL_NO_KEY. */
 int gl_read_sequence(int intro, int *stray) GL_NOEXCEPT;
-/* Columns of a prompt: bytes, or in UTF-8 columns less ESC [ sequences. */
-size_t gl_text_width(const char *text) GL_NOEXCEPT;
 
 /* ---- Line buffer and redisplay (redisplay.cpp) ------------------------------ */
 
@@ -183,8 +184,8 @@ void gl_addchar(int c) GL_NOEXCEPT;
 /* Inserts (or overwrites with) the n bytes of one character; 0 when the
  * line has no room for it (the bell rang). */
 int gl_addtext(const char *c, int n) GL_NOEXCEPT;
-/* Puts the n bytes of one character in place of the one under the cursor,
- * which stays where it is. */
+/* Puts the n bytes of one character in place of the one under the cursor
+ * (and its marks); the cursor stays where it is. */
 void gl_replace(const char *c, int n) GL_NOEXCEPT;
 void gl_del(int dir, int save) GL_NOEXCEPT;
 void gl_kill(int pos) GL_NOEXCEPT;
