@@ -1,7 +1,8 @@
 // What the line editor writes to the terminal per typed key: a 300-character
-// line typed at width 80, through the gl_io seam (no terminal), counting
-// every byte written and every write call.  The line is ASCII, or 2-byte
-// or 3-byte (two columns wide) UTF-8 characters, typed in a UTF-8 locale.
+// line typed (or pasted) at width 80, through the gl_io seam (no terminal),
+// counting every byte written and every write call.  The line is ASCII, or
+// 2-byte or 3-byte (two columns wide) UTF-8 characters, typed in a UTF-8
+// locale.
 #include <benchmark/benchmark.h>
 
 #include <clocale>
@@ -43,10 +44,17 @@ int Select(int, fd_set *, fd_set *, fd_set *, struct timeval *) {
     std::exit(status);
 }
 
-// Keys: bytes that do not continue a UTF-8 character.
+// Keys: bytes that do not continue a UTF-8 character; an escape sequence
+// (ESC [ or ESC O up to its final byte) is one key.
 double KeysIn(const std::string &bytes) {
     double n = 0;
-    for (char c : bytes) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        n += (static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80;
+        if (bytes[i] != '\x1b' || i + 1 >= bytes.size() ||
+            (bytes[i + 1] != '[' && bytes[i + 1] != 'O'))
+            continue;
+        for (i += 2; i < bytes.size() && !(bytes[i] >= 0x40 && bytes[i] <= 0x7E);) ++i;
+    }
     return n;
 }
 
@@ -107,6 +115,26 @@ void BM_Type300EditMiddle(benchmark::State &state) {
         static_cast<int>(state.range(0)));
 }
 BENCHMARK(BM_Type300EditMiddle)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({0, 2});
+
+// 300 characters pasted between the terminal's paste marks (asked for with
+// gl_bracketed_paste), then Return; each mark counts as one key.
+void BM_Paste300(benchmark::State &state) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    gl_bracketed_paste(1);
+    Run(state, "\x1b[200~" + Line(state.range(0)) + "\x1b[201~\r", 0);
+    gl_bracketed_paste(0);
+}
+BENCHMARK(BM_Paste300)->Arg(0)->Arg(2);
+
+// 300 ASCII characters, then Home, End and Ctrl-Left / Ctrl-Right 20 times
+// each, as their escape sequences.
+void BM_Type300Keys(benchmark::State &state) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    std::string keys = Line(0);
+    for (int i = 0; i < 20; ++i) keys += "\x1b[H\x1b[F\x1b[1;5D\x1b[1;5C";
+    Run(state, keys + "\r", 0);
+}
+BENCHMARK(BM_Type300Keys);
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 // The line editor's key loop on arbitrary key streams, through the gl_io
 // seam (no terminal), with a completion function that returns arbitrary
 // matches, arbitrary screen sizes, prompts, modes and hooks, in the C
-// locale or (a flag bit) in a UTF-8 one.
+// locale or (a flag bit) in a UTF-8 one, with bracketed paste asked for or
+// not (another).  The dictionary getline.dict holds the key sequences.
 //
 // A fatal editor error (once a line that overflowed the buffer, reachable
 // with a handful of keys through vi counts, yanks and completions) ends in
@@ -32,6 +33,8 @@ struct termios g_found;    // what tcgetattr reports: the user's settings
 struct termios g_applied;  // what tcsetattr applied last
 bool g_everApplied = false;
 jmp_buf g_exitJump;
+std::string g_tail;         // the last bytes written, to follow the paste marks
+bool g_pasteMarks = false;  // the terminal was asked to mark pastes and not told to stop
 std::vector<std::string> g_matches;
 size_t g_hookLen = 0;
 
@@ -42,8 +45,22 @@ ssize_t Read(int fd, void *buf, size_t n) {
     return 1;
 }
 
-ssize_t Write(int fd, const void *, size_t n) {
+// The start of the requests to mark pastes (h) and to stop (l).
+const std::string kPasteMarks = "\x1b[?2004";
+
+// Follows those requests through the output, which may split them over
+// writes.
+ssize_t Write(int fd, const void *buf, size_t n) {
     if (fd != 1 && fd != 2) fuzz::Fail("write to a descriptor other than 1 and 2");
+    if (fd != 1) return static_cast<ssize_t>(n);
+    g_tail.append(static_cast<const char *>(buf), n);
+    const size_t len = kPasteMarks.size();
+    for (size_t at;
+         (at = g_tail.find(kPasteMarks)) != std::string::npos && at + len < g_tail.size();) {
+        g_pasteMarks = g_tail[at + len] == 'h';
+        g_tail.erase(0, at + len + 1);
+    }
+    if (g_tail.size() > len) g_tail.erase(0, g_tail.size() - len);
     return static_cast<ssize_t>(n);
 }
 
@@ -96,7 +113,7 @@ int LoadHook(char *buf) {
 }
 
 bool TerminalGivenBack() {
-    return !g_everApplied || memcmp(&g_applied, &g_found, sizeof g_found) == 0;
+    return !g_pasteMarks && (!g_everApplied || memcmp(&g_applied, &g_found, sizeof g_found) == 0);
 }
 
 void Setup() {
@@ -109,6 +126,8 @@ void Setup() {
     g_found.c_cc[VSUSP] = 0;  // never suspend: that stops the process group
     g_found.c_cc[VMIN] = 1;
     gl_io = {Read, Write, IsATTY, GetAttr, SetAttr, Select, Exit, nullptr};
+    g_tail.clear();
+    g_pasteMarks = false;
 }
 
 void ReadMatches(fuzz::Input &in) {
@@ -135,6 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t height = in.Byte();
     const uint8_t more = in.Byte();
     std::string prompt = fuzz::CString(in.Bytes(in.Byte() % 120));
+    // The prompt is drawn again after a signal character; it must not look
+    // like the editor's own request to mark pastes.
+    for (size_t at; (at = prompt.find(kPasteMarks)) != std::string::npos;) prompt[at + 2] = '!';
     g_hookLen = in.Word() % 2200;
     ReadMatches(in);
     g_keys = {in.Rest(), 0};
@@ -154,6 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         gl_setwidth(21 + width % 230);
     }
     gl_setheight(10 + height % 40);
+    gl_bracketed_paste(height & 0x80);
     if (more & 2)
         for (const std::string &m : g_matches) gl_add_history(m.c_str());
 
@@ -165,7 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             gl_getpass(prompt.c_str(), secret.data(), static_cast<int>(secret.size()));
             if (strnlen(secret.data(), secret.size()) == secret.size())
                 fuzz::Fail("secret unterminated");
-            if (!TerminalGivenBack()) fuzz::Fail("gl_getpass left the terminal raw");
+            if (!TerminalGivenBack())
+                fuzz::Fail("gl_getpass left the terminal raw or marking pastes");
         }
         for (int call = 0; call < 8 && g_keys.Left(); ++call) {
             const char *line = gl_getline(prompt.c_str());
@@ -183,10 +207,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             } else {
                 fuzz::Fail("unexpected gl_last_result");
             }
-            if (!TerminalGivenBack()) fuzz::Fail("gl_getline left the terminal raw");
+            if (!TerminalGivenBack())
+                fuzz::Fail("gl_getline left the terminal raw or marking pastes");
         }
     } else if (!TerminalGivenBack()) {
-        fuzz::Fail("a fatal error left the terminal raw");
+        fuzz::Fail("a fatal error left the terminal raw or marking pastes");
     }
     signal(SIGINT, oldInt);
     signal(SIGQUIT, oldQuit);

@@ -113,6 +113,17 @@ int gl_cluster_start(const char *s, int i, int n) noexcept {
     return i;
 }
 
+int gl_cluster_next(const char *s, int i, int n) noexcept {
+    i = gl_char_next(s, i, n);
+    while (gl_utf8 && i < n && gl_char_cols(s, i, n) == 0) i = gl_char_next(s, i, n);
+    return i;
+}
+
+int gl_cluster_prev(const char *s, int i, int n) noexcept {
+    i = gl_char_prev(s, i);
+    return i > 0 ? gl_cluster_start(s, i, n) : i;
+}
+
 int gl_char_cols(const char *s, int i, int n) noexcept {
     char32_t cp;
     if (!gl_utf8 || decode(s + i, n - i, &cp) == 0) return 1;
@@ -166,7 +177,7 @@ int gl_char_wanted(const char *s, int n) noexcept {
 }
 
 int gl_char_continues(int key) noexcept {
-    return gl_utf8 && key < 0 && continuation(static_cast<unsigned char>(key));
+    return gl_utf8 && key < 0 && key >= -128 && continuation(static_cast<unsigned char>(key));
 }
 
 size_t gl_text_width(const char *text) noexcept {

@@ -7,42 +7,88 @@
 namespace {
 
 constexpr int kBackspace = 8;
+constexpr int kEscape = 27;
 constexpr int kDelete = 127;
 
-// Takes the last character off the entry and its asterisk off the screen.
-int erase_last(char *buf, int n) {
-    int start = gl_char_prev(buf, n);
-    std::memset(buf + start, 0, static_cast<size_t>(n - start));
+struct Entry {
+    char *buf;
+    int size;
+    int n = 0;                // bytes stored
+    int pending = GL_NO_KEY;  // a key read ahead
+    bool pasting = false;
+};
+
+int next_key(Entry &e) {
+    int c = e.pending != GL_NO_KEY ? e.pending : gl_getc();
+    e.pending = GL_NO_KEY;
+    return c;
+}
+
+bool is_control(int c) {
+    return (c >= 0 && c < 32) || c == kDelete;
+}
+
+// Takes the last character, with its marks, off the entry and its asterisk
+// off the screen.
+void erase_last(Entry &e) {
+    int start = gl_cluster_prev(e.buf, e.n, e.n);
+    std::memset(e.buf + start, 0, static_cast<size_t>(e.n - start));
+    e.n = start;
     gl_putc('\b');
     gl_putc(' ');
     gl_putc('\b');
-    return start;
 }
 
-// Reads bytes into buf until Return, a failed read or end of input; at
-// most size - 1 bytes are kept.  Each character shows as one asterisk,
-// drawn with its first byte.  Returns the number stored.
+// Stores the character whose first byte is c when it fits whole (else it
+// is dropped).  A character shows one asterisk; the marks after one none.
+void store(Entry &e, int c) {
+    char bytes[4];
+    int len = gl_read_char(c, bytes, &e.pending);
+    if (e.n + len > e.size - 1) return;
+    bool mark = e.n > 0 && gl_char_cols(bytes, 0, len) == 0;
+    std::memcpy(e.buf + e.n, bytes, static_cast<size_t>(len));
+    e.n += len;
+    if (!mark) gl_putc('*');
+}
+
+// After Escape: a key's sequence, read whole, is no part of the secret and
+// rings the bell; paste marks only say where a paste starts and ends.
+// Returns false for a lone Escape, which is stored like any other byte.
+bool sequence(Entry &e) {
+    int c = gl_getc_timed(3);
+    if (c != '[' && c != 'O') {
+        if (c != GL_TIMEOUT) e.pending = c;
+        return false;
+    }
+    int key = gl_read_sequence(c, &e.pending);
+    if (key == GL_KEY_PASTE_START || key == GL_KEY_PASTE_END)
+        e.pasting = key == GL_KEY_PASTE_START;
+    else
+        gl_beep();
+    return true;
+}
+
+// Reads keys into buf until Return, a failed read or end of input; at
+// most size - 1 bytes are kept.  In a paste every character is stored as
+// it comes; its line ends and other control characters are not, and ring
+// the bell.  Returns the number stored.
 int read_masked(char *buf, int size) {
-    int n = 0;
-    int wanted = 0;  // bytes still to come of the character being typed
+    Entry e{buf, size};
     for (;;) {
-        int c = gl_getc();
-        if (c == -1 || (c == 0 && gl_eof)) break;
-        if (c == '\r' || c == '\n') break;
-        if (c == kBackspace || c == kDelete) {
-            if (n > 0) n = erase_last(buf, n);
-            wanted = 0;
-        } else if (n < size - 1) {
-            buf[n++] = static_cast<char>(c);
-            if (wanted > 0 && gl_char_continues(c)) {
-                --wanted;
-            } else {
-                gl_putc('*');
-                wanted = gl_char_wanted(buf + n - 1, 1);
-            }
+        int c = next_key(e);
+        if (c == GL_READ_ERROR || (c == 0 && gl_eof)) break;
+        if (c == kEscape && sequence(e)) continue;
+        if (e.pasting && is_control(c)) {
+            gl_beep();
+        } else if (c == '\r' || c == '\n') {
+            break;
+        } else if (c == kBackspace || c == kDelete) {
+            if (e.n > 0) erase_last(e);
+        } else {
+            store(e, c);
         }
     }
-    return n;
+    return e.n;
 }
 
 }  // namespace

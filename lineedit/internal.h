@@ -3,6 +3,7 @@
  *
  * terminal.cpp  raw mode, byte I/O, window size and resizes, fatal errors
  * chars.cpp     characters: their length in bytes and width in columns
+ * input.cpp     keys: a character's bytes, escape sequences read whole
  * getpass.cpp   masked entry
  * redisplay.cpp the line buffer, its edits and the one-row redisplay
  * history.cpp   the history ring, history files, incremental search
@@ -52,6 +53,15 @@ extern struct termios gl_saved_termios, gl_raw_termios;
 
 void gl_term_raw(void) GL_NOEXCEPT;
 void gl_term_restore(void) GL_NOEXCEPT;
+
+/* A key read is a byte as a signed char (-128 to 127; 0xFF is -1 like any
+ * other byte), or one of these. */
+#define GL_READ_ERROR (-256) /* the read failed (gl_getc_timed: or no byte came) */
+#define GL_TIMEOUT (-257)    /* gl_getc_timed: nothing within the time limit */
+#define GL_NO_KEY (-258)     /* no key: nothing left over from a read */
+
+/* One byte; 0 at end of input (gl_eof set).  gl_getc_timed waits at most
+ * tenths of a second for it. */
 int gl_getc(void) GL_NOEXCEPT;
 int gl_getc_timed(int tenths) GL_NOEXCEPT;
 void gl_putc(int c) GL_NOEXCEPT;
@@ -70,6 +80,10 @@ void gl_read_inputrc(void) GL_NOEXCEPT;
  * outside such a stretch write at once. */
 void gl_out_begin(void) GL_NOEXCEPT;
 void gl_out_flush(void) GL_NOEXCEPT;
+
+/* Asks the terminal to mark pastes when the program wants it (see
+ * gl_bracketed_paste); gl_cleanup asks it to stop. */
+void gl_paste_marks_on(void) GL_NOEXCEPT;
 
 /* Takes the window's size unless the program or COLUMNS/ROWS fixed it. */
 void gl_ask_window_size(void) GL_NOEXCEPT;
@@ -98,6 +112,11 @@ int gl_char_prev(const char *s, int i) GL_NOEXCEPT;
 int gl_char_start(const char *s, int i, int n) GL_NOEXCEPT;
 /* Like gl_char_start, then back over zero-width marks to their base. */
 int gl_cluster_start(const char *s, int i, int n) GL_NOEXCEPT;
+/* A character with the zero-width marks after it is one unit for moves
+ * and edits: the next unit's start (i + 1 at or past the end), and the
+ * previous one's (-1 at the start). */
+int gl_cluster_next(const char *s, int i, int n) GL_NOEXCEPT;
+int gl_cluster_prev(const char *s, int i, int n) GL_NOEXCEPT;
 /* Columns of the character at i, and of the characters in [from, to). */
 int gl_char_cols(const char *s, int i, int n) GL_NOEXCEPT;
 int gl_cols(const char *s, int from, int to) GL_NOEXCEPT;
@@ -111,8 +130,36 @@ int gl_char_shown(const char *s, int i, int n, char out[4]) GL_NOEXCEPT;
 int gl_char_wanted(const char *s, int n) GL_NOEXCEPT;
 /* Whether key (a byte as gl_getc returns it) continues a character. */
 int gl_char_continues(int key) GL_NOEXCEPT;
+
 /* Columns of a prompt: bytes, or in UTF-8 columns less ESC [ sequences. */
 size_t gl_text_width(const char *text) GL_NOEXCEPT;
+
+/* ---- Keys (input.cpp) --------------------------------------------------------- */
+
+/* The bytes of the character whose first byte c was read, read from the
+ * keyboard (at most 4); a key read that does not continue it is left in
+ * *stray, else *stray is GL_NO_KEY. */
+int gl_read_char(int c, char bytes[4], int *stray) GL_NOEXCEPT;
+
+/* Keys that arrive as escape sequences. */
+enum gl_key_name {
+    GL_KEY_UNKNOWN,
+    GL_KEY_UP,
+    GL_KEY_DOWN,
+    GL_KEY_RIGHT,
+    GL_KEY_LEFT,
+    GL_KEY_HOME,
+    GL_KEY_END,
+    GL_KEY_DELETE,
+    GL_KEY_WORD_RIGHT,
+    GL_KEY_WORD_LEFT,
+    GL_KEY_PASTE_START,
+    GL_KEY_PASTE_END
+};
+/* After ESC and intro ('[' or 'O'): reads the sequence to its final byte
+ * and names it.  A key read that cannot be part of a sequence ends it
+ * unknown and is left in *stray, else *stray is GL_NO_KEY. */
+int gl_read_sequence(int intro, int *stray) GL_NOEXCEPT;
 
 /* ---- Line buffer and redisplay (redisplay.cpp) ------------------------------ */
 
@@ -127,13 +174,18 @@ extern int gl_overwrite, gl_extent;
 extern char gl_killbuf[GL_KILL_SIZE];
 extern int gl_width, gl_shift, gl_off_left, gl_off_right;
 
+/* Columns of the row that may hold what the editor drew on it (cells past
+ * the window's width included); 0 again after a line feed. */
+extern int gl_row_extent;
+
 void gl_redisplay(const char *prompt, int change, int cursor) GL_NOEXCEPT;
 void gl_redraw(void) GL_NOEXCEPT;
 void gl_addchar(int c) GL_NOEXCEPT;
-/* Inserts (or overwrites with) the n bytes of one character. */
-void gl_addtext(const char *c, int n) GL_NOEXCEPT;
-/* Puts the n bytes of one character in place of the one under the cursor,
- * which stays where it is. */
+/* Inserts (or overwrites with) the n bytes of one character; 0 when the
+ * line has no room for it (the bell rang). */
+int gl_addtext(const char *c, int n) GL_NOEXCEPT;
+/* Puts the n bytes of one character in place of the one under the cursor
+ * (and its marks); the cursor stays where it is. */
 void gl_replace(const char *c, int n) GL_NOEXCEPT;
 void gl_del(int dir, int save) GL_NOEXCEPT;
 void gl_kill(int pos) GL_NOEXCEPT;

@@ -23,10 +23,9 @@ constexpr int kMaxViDigits = 31;
 
 // The state of one gl_getline call.
 struct Loop {
-    int key = 0;       // the byte being handled
-    int last_key = 0;  // the last byte > 0 handled, to tell a second TAB
-    int pending = 0;   // a byte read ahead that did not continue a character
-    bool has_pending = false;
+    int key = 0;              // the byte being handled
+    int last_key = 0;         // the last byte > 0 handled, to tell a second TAB
+    int pending = GL_NO_KEY;  // a key read ahead that belonged to no character or sequence
     bool done = false;
     char *result = nullptr;
     // vi command mode
@@ -34,7 +33,17 @@ struct Loop {
     int ndigits = 0;
     int count = 1;
     bool delete_pending = false;
+    // a bracketed paste
+    bool pasting = false;
+    bool paste_after_cr = false;  // a line feed right after it is the same line end
+    bool paste_rang = false;      // the bell rang for something the paste lost
+    bool paste_full = false;      // the line had no room: the rest of the paste is dropped
 };
+
+// A key read ahead is handled next (a timeout is no key).
+void keep(Loop &loop, int c) {
+    if (c != GL_TIMEOUT) loop.pending = c;
+}
 
 void finish(Loop &loop, int result, char *line) {
     gl_result = result;
@@ -53,27 +62,37 @@ void move_to(int cursor) {
     gl_redisplay(gl_prompt, -1, cursor);
 }
 void move_left() {
-    move_to(gl_char_prev(gl_buf, gl_pos));
+    move_to(gl_cluster_prev(gl_buf, gl_pos, gl_cnt));
 }
 void move_right() {
-    move_to(gl_char_next(gl_buf, gl_pos, gl_cnt));
+    move_to(gl_cluster_next(gl_buf, gl_pos, gl_cnt));
 }
 
-// The bytes of the character whose first byte is c, read from the
-// keyboard; a byte that does not continue it is kept as the next key.
+// The bytes of the character whose first byte is c; a key that does not
+// continue it is handled next.
 int read_char(Loop &loop, int c, char bytes[4]) {
-    int n = 0;
-    bytes[n++] = static_cast<char>(c);
-    while (gl_char_wanted(bytes, n) > 0) {
-        int b = gl_getc();
-        if (!gl_char_continues(b)) {
-            loop.pending = b;
-            loop.has_pending = true;
-            break;
-        }
-        bytes[n++] = static_cast<char>(b);
-    }
+    int stray;
+    int n = gl_read_char(c, bytes, &stray);
+    keep(loop, stray);
     return n;
+}
+
+// The rest of an escape sequence, named; a key that ended it without
+// belonging to it is handled next.
+int read_sequence(Loop &loop, int intro) {
+    int stray;
+    int key = gl_read_sequence(intro, &stray);
+    keep(loop, stray);
+    return key;
+}
+
+// Text into the search or the line; false when the line had no room.
+bool type_text(const char *bytes, int n) {
+    if (gl_search_active) {
+        srch_type_char(bytes, n);
+        return true;
+    }
+    return gl_addtext(bytes, n) != 0;
 }
 
 // A history line into the buffer (cut to what it holds), cursor at its end.
@@ -170,6 +189,18 @@ struct KeyBinding {
     KeyAction action;
 };
 
+template <size_t N>
+KeyAction action_of(const KeyBinding (&table)[N], int key) {
+    for (const KeyBinding &binding : table)
+        if (binding.key == key) return binding.action;
+    return nullptr;
+}
+
+// Printable ASCII, or a byte with bit 7 set (0x80..0xFF arrive as -128..-1).
+bool is_text(int c) {
+    return (c >= 32 && c <= 126) || (c < 0 && c >= -128);
+}
+
 // The same in both editing modes, and also in vi command mode.
 constexpr KeyBinding kControlKeys[] = {
     {0, key_delete_or_eof},                              // Ctrl-Space; also end of input
@@ -197,12 +228,6 @@ constexpr KeyBinding kControlKeys[] = {
     {127, [](Loop &) { gl_del(-1, 0); }},                // Delete
 };
 
-KeyAction control_action(int key) {
-    for (const KeyBinding &binding : kControlKeys)
-        if (binding.key == key) return binding.action;
-    return nullptr;
-}
-
 // A key with no binding may be one of the terminal's signal characters.
 void key_unbound(Loop &loop) {
     int key = loop.key;
@@ -217,7 +242,7 @@ void key_unbound(Loop &loop) {
 }
 
 void dispatch(Loop &loop) {
-    if (KeyAction action = control_action(loop.key))
+    if (KeyAction action = action_of(kControlKeys, loop.key))
         action(loop);
     else if (loop.key > 0)
         key_unbound(loop);
@@ -266,10 +291,11 @@ ViFlow vi_word_forward(Loop &loop) {
 }
 
 ViFlow vi_end(Loop &loop) {
+    int last = gl_cluster_prev(gl_buf, gl_cnt, gl_cnt);
     if (loop.delete_pending)
         gl_kill(gl_pos);
     else
-        move_to(gl_char_prev(gl_buf, gl_cnt) > 0 ? gl_char_prev(gl_buf, gl_cnt) : gl_cnt);
+        move_to(last > 0 ? last : gl_cnt);
     return ViFlow::Repeat;
 }
 
@@ -296,10 +322,14 @@ ViFlow vi_delete(Loop &loop) {
     return ViFlow::Stop;
 }
 
-// r at the end of the line, or with no byte to put in, changes nothing.
+// r at the end of the line, or with no byte to put in, changes nothing;
+// Escape (or a key that sends a sequence) replaces nothing and is handled
+// as itself.
 ViFlow vi_replace(Loop &loop) {
     int c = gl_getc();
-    if (gl_pos >= gl_cnt || c == 0 || c == -1) {
+    if (c == kEscape) {
+        keep(loop, c);
+    } else if (gl_pos >= gl_cnt || c == 0 || c == GL_READ_ERROR) {
         gl_beep();
     } else {
         char bytes[4];
@@ -423,45 +453,50 @@ void enter_vi_command(Loop &loop) {
     gl_vi_cmd = 1;
     vi_reset(loop);
     loop.ndigits = 0;
-    if (gl_pos > 0) gl_redisplay(gl_prompt, -2, gl_char_prev(gl_buf, gl_pos));
+    if (gl_pos > 0) gl_redisplay(gl_prompt, -2, gl_cluster_prev(gl_buf, gl_pos, gl_cnt));
 }
 
-// ---- Escape -------------------------------------------------------------------------
+// ---- Escape and key sequences -------------------------------------------------
 
-// ESC [ or ESC O: "0" and "1" are skipped, the first byte above 64 decides.
-void escape_sequence() {
-    int c;
-    do c = gl_getc();
-    while (c == '0' || c == '1');
-    switch (c > 64 ? c : 0) {
-        case 'A':
-            history_older();
-            break;
-        case 'B':
-            history_newer();
-            break;
-        case 'C':
-            move_right();
-            break;
-        case 'D':
-            move_left();
-            break;
-        default:
-            gl_beep();
-            break;
-    }
+void start_paste(Loop &loop) {
+    loop.pasting = true;
+    loop.paste_after_cr = loop.paste_rang = loop.paste_full = false;
+}
+
+// The keys that send sequences; the same in both editing modes and in vi
+// command mode.
+constexpr KeyBinding kSequenceKeys[] = {
+    {GL_KEY_UP, [](Loop &) { history_older(); }},
+    {GL_KEY_DOWN, [](Loop &) { history_newer(); }},
+    {GL_KEY_RIGHT, [](Loop &) { move_right(); }},
+    {GL_KEY_LEFT, [](Loop &) { move_left(); }},
+    {GL_KEY_HOME, [](Loop &) { move_to(0); }},
+    {GL_KEY_END, [](Loop &) { move_to(gl_cnt); }},
+    {GL_KEY_DELETE, [](Loop &) { gl_del(0, 1); }},  // Ctrl-D that never ends the input
+    {GL_KEY_WORD_RIGHT, [](Loop &) { gl_word(1); }},
+    {GL_KEY_WORD_LEFT, [](Loop &) { gl_word(-1); }},
+    {GL_KEY_PASTE_START, start_paste},
+    {GL_KEY_PASTE_END, [](Loop &) {}},  // the end of a paste not seen starting
+};
+
+// Any other sequence rings the bell and changes nothing.
+void key_sequence(Loop &loop, int intro) {
+    if (KeyAction action = action_of(kSequenceKeys, read_sequence(loop, intro)))
+        action(loop);
+    else
+        gl_beep();
 }
 
 void key_escape(Loop &loop) {
     int c = gl_getc_timed(3);
     if (c == '[' || c == 'O') {
-        escape_sequence();
+        key_sequence(loop, c);
     } else if (gl_vi_mode == 0 && (c == 'f' || c == 'F')) {
         gl_word(1);
     } else if (gl_vi_mode == 0 && (c == 'b' || c == 'B')) {
         gl_word(-1);
-    } else if (c == -1) {
-        // read error: nothing
+    } else if (c == GL_READ_ERROR) {
+        // a read error: nothing
     } else if (gl_vi_cmd) {
         gl_beep();
     } else {
@@ -471,6 +506,58 @@ void key_escape(Loop &loop) {
         else
             gl_vi_cmd = 0;
     }
+}
+
+// Escape ends a search and changes nothing else; a sequence right behind
+// it is a key of its own, read whole, that acts on the line found.
+void escape_ending_search(Loop &loop) {
+    srch_end();
+    int c = gl_getc_timed(3);
+    if (c == '[' || c == 'O')
+        key_sequence(loop, c);
+    else
+        keep(loop, c);
+}
+
+// ---- Bracketed paste ----------------------------------------------------------------
+
+// What the paste loses rings the bell, once per paste.
+void paste_loses(Loop &loop) {
+    if (!loop.paste_rang) gl_beep();
+    loop.paste_rang = true;
+}
+
+// Inside a paste only the end mark is a key; other sequences are lost.
+void paste_escape(Loop &loop) {
+    int c = gl_getc_timed(3);
+    if ((c == '[' || c == 'O') && read_sequence(loop, c) == GL_KEY_PASTE_END) {
+        loop.pasting = false;
+        return;
+    }
+    if (c != '[' && c != 'O') keep(loop, c);
+    paste_loses(loop);
+}
+
+// A paste is text: a line end (CR, LF or CR LF) or a tab becomes one
+// space, other control characters are dropped.  Once a character finds no
+// room in the line, the rest of the paste is dropped.
+void paste_key(Loop &loop, int c) {
+    bool after_cr = loop.paste_after_cr;
+    loop.paste_after_cr = c == '\r';
+    if (c == '\n' && after_cr) return;
+    if (c == kEscape) {
+        paste_escape(loop);
+        return;
+    }
+    if (c == '\r' || c == '\n' || c == kTab) c = ' ';
+    if (!is_text(c)) {
+        paste_loses(loop);
+        return;
+    }
+    char bytes[4];
+    int n = read_char(loop, c, bytes);
+    if (loop.paste_full || type_text(bytes, n)) return;
+    loop.paste_full = loop.paste_rang = true;  // the bell has rung
 }
 
 // ---- The loop ---------------------------------------------------------------------------
@@ -484,15 +571,12 @@ void decide_editing_mode() {
     if (gl_vi_mode == 0) gl_read_inputrc();
 }
 
-// Printable ASCII, or a byte with bit 7 set (0x80..0xFE arrive as -128..-2).
-bool is_text(int c) {
-    return (c >= 32 && c <= 126) || (c <= -2 && c >= -128);
-}
-
 // While a search runs, some keys only steer it; returns true for those.
-bool search_consumes(int key) {
+bool search_consumes(Loop &loop, int key) {
     switch (key) {
         case kEscape:
+            escape_ending_search(loop);
+            return true;
         case 14:
         case 16:
             srch_end();
@@ -511,7 +595,7 @@ bool search_consumes(int key) {
 }
 
 void handle_key(Loop &loop, int c) {
-    if (c == -1) {
+    if (c == GL_READ_ERROR) {
         empty_line();
         gl_cleanup();
         finish(loop, -1, nullptr);
@@ -524,6 +608,10 @@ void handle_key(Loop &loop, int c) {
     }
     gl_extent = 0;
     loop.key = c;
+    if (loop.pasting) {
+        paste_key(loop, c);
+        return;
+    }
     if (c != kTab && is_text(c)) {
         if (gl_vi_cmd) {
             vi_command(loop, c);
@@ -531,12 +619,9 @@ void handle_key(Loop &loop, int c) {
         }
         char bytes[4];
         int n = read_char(loop, c, bytes);
-        if (gl_search_active)
-            srch_type_char(bytes, n);
-        else
-            gl_addtext(bytes, n);
+        type_text(bytes, n);
     } else {
-        if (gl_search_active && search_consumes(c)) return;
+        if (gl_search_active && search_consumes(loop, c)) return;
         dispatch(loop);
     }
     if (loop.key > 0) loop.last_key = loop.key;
@@ -549,6 +634,7 @@ void start_call(const char *prompt) {
     decide_editing_mode();
     gl_chars_setup();
     gl_init();
+    gl_paste_marks_on();
     gl_ask_window_size();
     gl_prompt = prompt ? prompt : "";
     empty_line();
@@ -566,8 +652,8 @@ char *gl_getline(const char *prompt) noexcept {
     start_call(prompt);
     gl_winch_install();
     while (!loop.done) {
-        int c = loop.has_pending ? loop.pending : gl_getc();
-        loop.has_pending = false;
+        int c = loop.pending != GL_NO_KEY ? loop.pending : gl_getc();
+        loop.pending = GL_NO_KEY;
         handle_key(loop, c);
     }
     gl_out_flush();

@@ -39,6 +39,14 @@ int   gl_last_result(void) GL_NOEXCEPT;
 /* Restore the terminal and release the history. */
 void  gl_dispose(void) GL_NOEXCEPT;
 
+/* 1: while gl_getline reads keys the terminal is asked to mark pastes
+ * (ESC [ ? 2004 h; ESC [ ? 2004 l on every way out of the call), and a
+ * paste is then taken as text: a line end or tab in it becomes a space,
+ * other control characters are dropped, nothing in it acts as a key.
+ * 0 (the default): the terminal is not asked.  gl_getpass never asks.
+ * Paste marks that arrive anyway never reach the line or the secret. */
+void  gl_bracketed_paste(int on) GL_NOEXCEPT;
+
 /* ---- Screen settings --------------------------------------------------- */
 
 /* Width in columns (21 to 250; also switches to one-column scrolling). */

@@ -14,12 +14,14 @@ const char *gl_prompt = "";
 int gl_overwrite, gl_extent;
 char gl_killbuf[GL_KILL_SIZE];
 int gl_width, gl_shift, gl_off_left, gl_off_right;
+int gl_row_extent;
 int (*gl_accept_hook)(char *buf) = nullptr;
 
 namespace {
 
 constexpr int kEndOfLine = GL_BUF_SIZE;    // cursor value meaning "end of the line"
 constexpr int kLongestLine = GL_LINE_MAX;  // room left for "\n" and NUL
+constexpr int kWidestRow = 1000;           // a bound on the row's extent (4 rows of 250)
 
 // The prompt drawn last, with its full length, so that a prompt wider than
 // the screen still compares equal to itself and is not redrawn at every key.
@@ -41,6 +43,13 @@ int cols(int from, int to) {
 }
 int next_char(int i) {
     return gl_char_next(gl_buf, i, gl_cnt);
+}
+// Moves and edits step over a character with its marks.
+int next_unit(int i) {
+    return gl_cluster_next(gl_buf, i, gl_cnt);
+}
+int prev_unit(int i) {
+    return gl_cluster_prev(gl_buf, i, gl_cnt);
 }
 bool zero_width(int i) {
     return i < gl_cnt && gl_char_cols(gl_buf, i, gl_cnt) == 0;
@@ -132,7 +141,7 @@ int clamp_cursor(int cursor) {
         gl_beep();
         cursor = 0;
     }
-    return gl_char_start(gl_buf, cursor, gl_cnt);
+    return gl_cluster_start(gl_buf, cursor, gl_cnt);
 }
 
 // The first character that starts at or after column col, past any marks.
@@ -182,16 +191,17 @@ void splice(int at, int remove, const char *text, int n) {
     std::memcpy(gl_buf + at, text, static_cast<size_t>(n));
 }
 
-// Bytes of the first count characters from at (fewer at the end).
-int bytes_of_chars(int at, int count) {
+// Bytes of the first count characters (with their marks) from at, fewer
+// at the end.
+int bytes_of_units(int at, int count) {
     int i = at;
-    for (int k = 0; k < count && i < gl_cnt; ++k) i = next_char(i);
+    for (int k = 0; k < count && i < gl_cnt; ++k) i = next_unit(i);
     return i - at;
 }
 
-int count_chars(const char *text, int n) {
+int count_units(const char *text, int n) {
     int count = 0;
-    for (int i = 0; i < n; i = gl_char_next(text, i, n)) ++count;
+    for (int i = 0; i < n; i = gl_cluster_next(text, i, n)) ++count;
     return count;
 }
 
@@ -204,14 +214,14 @@ int cut_to(int len) {
 // Where a word move from index i in direction dir lands.
 int word_boundary(int i, int dir) {
     if (dir > 0) {
-        while (i < gl_cnt && !gl_isspace(gl_buf[i])) i = next_char(i);
-        while (i < gl_cnt && gl_isspace(gl_buf[i])) i = next_char(i);
+        while (i < gl_cnt && !gl_isspace(gl_buf[i])) i = next_unit(i);
+        while (i < gl_cnt && gl_isspace(gl_buf[i])) i = next_unit(i);
         return i;
     }
-    if (i > 0) i = gl_char_prev(gl_buf, i);
-    while (i > 0 && gl_isspace(gl_buf[i])) i = gl_char_prev(gl_buf, i);
-    while (i > 0 && !gl_isspace(gl_buf[i])) i = gl_char_prev(gl_buf, i);
-    if (i < gl_cnt && gl_isspace(gl_buf[i])) i = next_char(i);
+    if (i > 0) i = prev_unit(i);
+    while (i > 0 && gl_isspace(gl_buf[i])) i = prev_unit(i);
+    while (i > 0 && !gl_isspace(gl_buf[i])) i = prev_unit(i);
+    if (i < gl_cnt && gl_isspace(gl_buf[i])) i = next_unit(i);
     return i;
 }
 
@@ -274,6 +284,7 @@ void gl_redisplay(const char *prompt, int change, int cursor) noexcept {
             gl_pos += pad;
             utf8_col += pad;
         }
+        gl_row_extent = std::max(gl_row_extent, gl_termw - gl_width + utf8_col);
     }
     move_to(cursor);
     utf8_shown = shown_now();
@@ -285,14 +296,26 @@ void gl_redraw(void) noexcept {
     gl_redisplay(gl_prompt, -2, gl_pos);
 }
 
-// The window changed size: the row is blanked as far as the new width
-// allows and drawn again from its start for the new width.
+// The window changed size: the row is blanked and drawn again from its
+// start for the new width.  It is blanked as far as it was ever drawn,
+// since a terminal may keep the cells past a narrower width and show them
+// again when the window widens, but never past the new width.  A terminal
+// that wraps the row anew when the window narrows leaves its start on the
+// rows above the cursor; a backspace at the start of a row takes such a
+// terminal up over a wrapped row (elsewhere it does nothing), so every row
+// the old row may now take is blanked, from the cursor's up to the first.
 void gl_resized(void) noexcept {
     if (gl_init_state <= 0) return;
-    int old_row = prompt_width(gl_last_prompt) + shown_length();
     gl_ask_window_size();
-    gl_putc('\r');
-    put_repeated(' ', std::min(old_row, gl_termw));
+    int rows = std::max((gl_row_extent + gl_termw - 1) / gl_termw, 1);
+    for (int row = 0; row < rows; ++row) {
+        if (row > 0) gl_putc('\b');
+        gl_putc('\r');
+        put_repeated(' ', std::min(gl_row_extent, gl_termw));
+        gl_putc('\r');
+    }
+    // Rows wrapped anew are one row again when the window widens.
+    if (rows > 1) gl_row_extent = std::min(rows * gl_termw, kWidestRow);
     gl_redisplay(gl_search_active ? srch_prompt : gl_prompt, -2, gl_pos);
 }
 
@@ -302,21 +325,24 @@ void gl_addchar(int c) noexcept {
 }
 
 // A character that would make the line longer than it may be rings the
-// bell and is dropped.
-void gl_addtext(const char *c, int n) noexcept {
-    int replaced = gl_overwrite && gl_pos < gl_cnt ? gl_char_len(gl_buf, gl_pos, gl_cnt) : 0;
+// bell and is dropped.  A mark typed in overwrite mode goes with the
+// character before it and replaces nothing.
+int gl_addtext(const char *c, int n) noexcept {
+    bool overwrites = gl_overwrite && gl_pos < gl_cnt && gl_char_cols(c, 0, n) > 0;
+    int replaced = overwrites ? next_unit(gl_pos) - gl_pos : 0;
     if (gl_cnt - replaced + n > kLongestLine) {
         gl_beep();
-        return;
+        return 0;
     }
-    bool same_size = replaced == n && gl_char_cols(gl_buf, gl_pos, gl_cnt) == gl_char_cols(c, 0, n);
+    bool same_size = replaced == n && cols(gl_pos, gl_pos + n) == gl_char_cols(c, 0, n);
     splice(gl_pos, replaced, c, n);
     if (replaced > 0) gl_extent = same_size ? n : 0;
     gl_redisplay(gl_prompt, gl_pos, gl_pos + n);
+    return 1;
 }
 
 void gl_replace(const char *c, int n) noexcept {
-    int replaced = gl_char_len(gl_buf, gl_pos, gl_cnt);
+    int replaced = next_unit(gl_pos) - gl_pos;
     if (gl_cnt - replaced + n > kLongestLine) {
         gl_beep();
         return;
@@ -325,18 +351,20 @@ void gl_replace(const char *c, int n) noexcept {
     gl_redisplay(gl_prompt, gl_pos, gl_pos);
 }
 
-// dir -1: the character left of the cursor; 0: the one under it.  The
-// character goes to the kill buffer only for save in vi command mode.
+// dir -1: the character left of the cursor; 0: the one under it; each
+// with its marks.  It goes to the kill buffer only for save in vi command
+// mode (and is refused when it does not fit there).
 void gl_del(int dir, int save) noexcept {
     bool possible = (dir == -1 && gl_pos > 0) || (dir == 0 && gl_pos < gl_cnt);
-    if (!possible) {
+    int at = dir == -1 ? prev_unit(gl_pos) : gl_pos;
+    int len = possible ? next_unit(at) - at : 0;
+    bool saved = save && gl_vi_cmd;
+    if (!possible || (saved && len > GL_KILL_SIZE - 1)) {
         gl_beep();
         return;
     }
-    int at = dir == -1 ? gl_char_prev(gl_buf, gl_pos) : gl_pos;
-    int len = gl_char_len(gl_buf, at, gl_cnt);
     int change = gl_cluster_start(gl_buf, at, gl_cnt);  // a mark's base is drawn again
-    if (save && gl_vi_cmd) copy_to_killbuf(at, len);
+    if (saved) copy_to_killbuf(at, len);
     splice(at, len, "", 0);
     gl_redisplay(gl_prompt, change, at);
 }
@@ -379,7 +407,7 @@ void gl_yank(void) noexcept {
         gl_beep();
         return;
     }
-    int replaced = gl_overwrite ? bytes_of_chars(gl_pos, count_chars(gl_killbuf, n)) : 0;
+    int replaced = gl_overwrite ? bytes_of_units(gl_pos, count_units(gl_killbuf, n)) : 0;
     if (gl_cnt - replaced + n > kLongestLine) {
         gl_beep();
         return;
@@ -395,12 +423,9 @@ void gl_transpose(void) noexcept {
         gl_beep();
         return;
     }
-    int before = gl_char_prev(gl_buf, gl_pos);
-    int first = gl_pos - before, second = gl_char_len(gl_buf, gl_pos, gl_cnt);
-    char swapped[8];
-    std::memcpy(swapped, gl_buf + gl_pos, static_cast<size_t>(second));
-    std::memcpy(swapped + second, gl_buf + before, static_cast<size_t>(first));
-    std::memcpy(gl_buf + before, swapped, static_cast<size_t>(first + second));
+    int before = prev_unit(gl_pos);
+    int first = gl_pos - before, second = next_unit(gl_pos) - gl_pos;
+    std::rotate(gl_buf + before, gl_buf + gl_pos, gl_buf + gl_pos + second);
     gl_extent = first + second;
     gl_redisplay(gl_prompt, before, before + second);
 }

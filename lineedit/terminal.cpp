@@ -82,6 +82,11 @@ struct termios raw_from(const struct termios &saved) {
     return t;
 }
 
+// Bracketed paste: whether the program wants it, and whether the terminal
+// was asked for it and not yet told to stop.
+bool paste_wanted = false;
+bool paste_marks = false;
+
 // Set by gl_setwidth and gl_setheight: the window's own size then does
 // not replace the program's.
 bool width_fixed = false;
@@ -195,7 +200,7 @@ void gl_term_restore(void) GL_NOEXCEPT {
 
 int gl_getc(void) GL_NOEXCEPT {
     char c = 0;
-    if (read_byte(&c) < 0) return -1;
+    if (read_byte(&c) < 0) return GL_READ_ERROR;
     return static_cast<signed char>(c);
 }
 
@@ -213,22 +218,25 @@ int gl_getc_timed(int tenths) GL_NOEXCEPT {
         if (r == 1) {
             errno = 0;
             char c = 0;
-            if (read_byte(&c) != 1) return -1;
+            if (read_byte(&c) != 1) return GL_READ_ERROR;
             return static_cast<signed char>(c);
         }
         if (r == 0) {
             errno = ETIMEDOUT;
-            return -2;
+            return GL_TIMEOUT;
         }
         if (r < 0 && errno == EINTR) continue;
-        return -1;
+        return GL_READ_ERROR;
     }
 }
 
 void gl_putc(int c) GL_NOEXCEPT {
     char ch = static_cast<char>(c);
     emit(&ch, 1);
-    if (ch == '\n') emit("\r", 1);
+    if (ch == '\n') {
+        emit("\r", 1);
+        gl_row_extent = 0;
+    }
 }
 
 void gl_puts(const char *s) GL_NOEXCEPT {
@@ -242,6 +250,16 @@ void gl_out_begin(void) GL_NOEXCEPT {
 void gl_out_flush(void) GL_NOEXCEPT {
     write_collected();
     collecting = false;
+}
+
+void gl_bracketed_paste(int on) GL_NOEXCEPT {
+    paste_wanted = on != 0;
+}
+
+void gl_paste_marks_on(void) GL_NOEXCEPT {
+    if (!paste_wanted || paste_marks) return;
+    gl_puts("\033[?2004h");
+    paste_marks = true;
 }
 
 void gl_ask_window_size(void) GL_NOEXCEPT {
@@ -291,9 +309,12 @@ void gl_init(void) GL_NOEXCEPT {
     gl_init_state = 1;
 }
 
-// Output is written out first: a program's handler for a signal the
-// editor raises next may leave without coming back.
+// Output is written out first (with the end of bracketed paste): a
+// program's handler for a signal the editor raises next may leave without
+// coming back.
 void gl_cleanup(void) GL_NOEXCEPT {
+    if (paste_marks) gl_puts("\033[?2004l");
+    paste_marks = false;
     gl_out_flush();
     gl_winch_restore();
     if (gl_init_state > 0) gl_term_restore();

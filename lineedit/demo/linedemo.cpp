@@ -2,7 +2,7 @@
 //
 // Shows how to embed the editor: a prompt loop around gl_getline, a
 // history file read at the start and written at the end, file-name
-// completion on TAB, and gl_dispose before leaving.
+// completion on TAB, pastes taken as text, and gl_dispose before leaving.
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,7 +18,8 @@ namespace {
 const char kUsage[] =
     "usage: linedemo [-p PROMPT] [-w WIDTH] [-s] [HISTORY-FILE]\n"
     "  Reads lines at the terminal and prints each one back; Ctrl-D on an\n"
-    "  empty line ends.  TAB completes file names.\n"
+    "  empty line ends.  TAB completes file names.  A paste is text: its\n"
+    "  line ends and tabs become spaces, and nothing in it acts as a key.\n"
     "  -p PROMPT  the prompt (default \"> \")\n"
     "  -w WIDTH   a fixed screen width (21 to 250), scrolled one column at a time\n"
     "  -s         handle SIGINT and SIGTSTP with a printed line instead of\n"
@@ -92,6 +93,7 @@ int main(int argc, char **argv) {
     if (opt.width > 0) gl_setwidth(opt.width);
     if (opt.history) gl_read_history(opt.history);
     gl_set_completer(nullptr);  // complete file names
+    gl_bracketed_paste(1);      // the terminal marks pastes, which are then text
 
     while (const char *line = gl_getline(opt.prompt)) {
         if (gl_last_result() == -2) {

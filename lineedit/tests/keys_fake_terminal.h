@@ -100,6 +100,7 @@ class EditorTest : public ::testing::Test {
         hist_release();
         gl_vi_mode = gl_overwrite = 0, gl_completer = nullptr;
         gl_load_hook = gl_accept_hook = nullptr;
+        gl_bracketed_paste(0);
         gl_io = saved_io_;
     }
     // One gl_getline call on the given keys; "<null>" for a null result.

@@ -1,6 +1,7 @@
 // gl_getline as a transcript: keys in, the returned line and the exact
 // screen bytes out (see keys_fake_terminal.h for the notation); then the
 // terminal layer: waits, raw mode and its undoing.
+#include <clocale>
 #include <sstream>
 
 #include "lineedit/tests/keys_fake_terminal.h"
@@ -39,7 +40,11 @@ const Row kRows[] = {
     {"ab<c-t><cr>", "ab\n", "<cr>> ab<bel><lf><cr>"},
     {"abc<c-b><c-t>X<cr>", "acXb\n"},
     {"abc<c-a><c-o>XYZW<c-o><cr>", "XYZW\n"},
-    {"ab<esc>[01DX<cr>", "aXb\n"},  // "0" and "1" are skipped
+    {"ab<esc>[01DX<cr>", "aXb\n"},  // the parameter 01 is 1, the default
+    {"a\xff<c-b>X<cr>", "aX\xff\n"},  // 0xFF is a character
+    {"<esc>[3~x<cr>", "x\n", "<cr>> <bel>x<lf><cr>"},  // Delete never ends the input
+    // A paste is text, whose losses ring the bell once; its marks never show.
+    {"<esc>[200~a<c-a><c-b>\r\n<esc>[1;5D<esc>[201~<cr>", "a \n", "<cr>> a<bel> <lf><cr>"},
     {"one two<esc>b<esc>bX<esc>fY<cr>", "Xone Ytwo\n"},
     {"a<c-x><c-g>b<cr>", "ab\n", "<cr>> a<bel><bel>b<lf><cr>"},
     // Ctrl-F at the end is silent while completion progress is shown.
@@ -100,6 +105,26 @@ const Row kRows[] = {
 };
 // clang-format on
 
+// Keys after typing "one two" (then Escape and a pause in vi command mode)
+// and X typed at the cursor (after i in vi command mode): the line, and
+// whether the bell rang.  Every mode takes every key alike.
+// clang-format off
+const struct { const char *keys, *line; bool bell = false; } kSequences[] = {
+    {"<esc>[H", "Xone two"}, {"<esc>[1~", "Xone two"}, {"<esc>[7~", "Xone two"},
+    {"<esc>OH", "Xone two"}, {"<c-a><esc>[F", "one twoX"}, {"<c-a><esc>[4~", "one twoX"},
+    {"<c-a><esc>[8~", "one twoX"}, {"<c-a><esc>OF", "one twoX"}, {"<c-a><esc>[3~", "Xne two"},
+    {"<c-a><esc>[1;5C", "one Xtwo"}, {"<c-a><esc>[1;3C", "one Xtwo"},
+    {"<c-e><esc>[1;5D", "one Xtwo"}, {"<c-e><esc>[1;3D", "one Xtwo"},
+    // Unknown: parameters, modifiers, private markers, intermediates, too
+    // many numbers, too long; a control key cuts one short and acts.
+    {"<c-e><esc>[2~<esc>[1;2C<esc>[?2004h<esc>[2 q", "one twoX", true},
+    {"<c-e><esc>[1;5;2D<esc>[<20*1>~<esc>Oz", "one twoX", true}, {"<c-e><esc>[1<c-a>", "Xone two", true},
+    // Pastes: text whose line ends and tabs are spaces; what does not fit is lost.
+    {"<c-e><esc>[201~", "one twoX"}, {"<c-e><esc>[200~ a\tb<c-w>\r\nc<esc>[201~", "one two a b cX", true},
+    {"<c-e><esc>[200~<2045*x><esc>[201~", "one two<2039*x>", true},
+};
+// clang-format on
+
 class KeysTest : public editor_test::EditorTest {
   protected:
     void SetUp() override {
@@ -125,6 +150,37 @@ TEST_F(KeysTest, Transcripts) {
         EXPECT_EQ(gl_last_result(), std::string(r.line) == "<null>" ? -1 : 0);
         EXPECT_EQ(Screen(), r.screen ? Keys(r.screen) : Screen());
     }
+}
+
+TEST_F(KeysTest, KeySequencesInEveryMode) {
+    for (int mode = 0; mode < 3; ++mode) {  // emacs, vi insert, vi command (Escape, a pause)
+        for (const auto &r : kSequences) {
+            gl_vi_mode = mode > 0;
+            keyboard_.waits.assign(mode == 2, 0);
+            std::string keys = mode == 2 ? std::string("<esc>") + r.keys + "i" : r.keys;
+            EXPECT_EQ(Line("one two" + keys + "X<cr>"), Keys(r.line) + "\n") << keys;
+            EXPECT_EQ(Screen().find('\a') != std::string::npos, r.bell) << keys;
+        }
+    }
+}
+
+TEST_F(KeysTest, BracketedPasteIsAskedForWhileKeysAreRead) {
+    auto old = std::signal(SIGINT, SIG_IGN);
+    gl_bracketed_paste(1);
+    for (const char *keys : {"ab<cr>", "<c-d>", "ab", "ab<c-c>"}) {  // end of input, a signal
+        const std::string screen = (Line(keys), gl_cleanup(), Screen());
+        EXPECT_EQ(screen.rfind("\x1b[?2004h"), 0u) << keys;  // once, before the prompt
+        EXPECT_NE(screen.find("\x1b[?2004l"), std::string::npos) << keys;
+    }
+    std::signal(SIGINT, old);
+}
+
+// In UTF-8, vi counts, r and the Delete key take a letter with its marks.
+TEST_F(KeysTest, MarksGoWithTheirCharacter) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    gl_vi_mode = 1;
+    EXPECT_EQ(Line("ae\u0301be\u0301<esc>^2lrZ<c-a>l<esc>[3~<cr>"), "aZe\u0301\n");
+    std::setlocale(LC_CTYPE, "C");
 }
 
 TEST_F(KeysTest, HooksSearchStateAndSignals) {
@@ -244,14 +300,15 @@ class TerminalTest : public editor_test::EditorTest {
 };
 
 TEST_F(TerminalTest, ReadsAndWaits) {
-    // 'x', an interrupted read, a typed NUL, 0xFF, 0x80, end of input, EIO, 'z'
+    // 'x', an interrupted read, a typed NUL, 0xFF (a byte like any other),
+    // 0x80, end of input, EIO, 'z'
     keyboard_.keys = std::string("x\0\xff\x80z", 5);
     keyboard_.fails = {{1, EINTR}, {4, 0}, {4, EIO}};
-    for (int want : {120, 0, -1, -128, 0, -1, 122}) EXPECT_EQ(gl_getc(), want);
+    for (int want : {120, 0, -1, -128, 0, GL_READ_ERROR, 122}) EXPECT_EQ(gl_getc(), want);
     // A timeout, then a wait interrupted once is restarted in full.
     keyboard_.keys = "\xe9", keyboard_.next = 0;
     keyboard_.waits = {0, -1, 1};
-    EXPECT_EQ(gl_getc_timed(3), -2);
+    EXPECT_EQ(gl_getc_timed(3), GL_TIMEOUT);
     EXPECT_EQ(errno, ETIMEDOUT);
     EXPECT_EQ(gl_getc_timed(25), -23);
     for (int i = 0; i < 3; ++i)
@@ -285,9 +342,14 @@ TEST_F(TerminalTest, FatalErrorsRestoreTheTerminal) {
                 "^\n\\*\\*\\* Error: minimum screen width is 21\n$");
     gl_io.exit = [](int status) {  // reports how the terminal was left
         std::fputs(Is(kCooked) ? "restored" : "raw", stderr);
+        if (editor_test::keyboard->screen.ends_with("\x1b[?2004l"))
+            std::fputs(", no paste marks", stderr);
         _exit(status);
     };
     EXPECT_EXIT((gl_init(), gl_error("boom\n")), testing::ExitedWithCode(1), "^boom\nrestored$");
+    gl_bracketed_paste(1);
+    gl_load_hook = [](char *) { return gl_setwidth(1), 0; };  // a fatal error inside gl_getline
+    EXPECT_EXIT(gl_getline("> "), testing::ExitedWithCode(1), "21\nrestored, no paste marks$");
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ T = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghijklm
 PROBE = "abc def<c-a>|<esc>f|X\r|<c-d>"  # vi: f and X are no commands
 SCROLLED = "\r> " + T[:77] + "\b" * 77 + "$" + T[28:] + " " * 26 + "\b" * 77 + T[:76] + "$" + "\b" * 77
 DEMO = [  # (linedemo arguments, environment, keys, lines printed back, pieces of the output, status or signal)
-    ([], None, "abc|<left>|<esc>OD|X|<right>|Y\r|ab|<esc>[1;5C|\r|<c-d>", ["aXbYc", "ab5C"], ["\r> ab\x075C"], 0),
+    ([], None, "abc|<left>|<esc>OD|X|<right>|Y\r|ab cd|<esc>|[1;5D|<esc>[3|~|X\r|<c-d>", ["aXbYc", "ab Xd"], ["\x1b[?2004h\r> ", "\r\n\r\x1b[?2004l"], 0),
+    ([], None, "ab|\x1b[200~c\rd<c-c>\x1b[201~|\r|<c-d>", ["abc d"], ["\x07"], 0),  # keys split over reads; a paste is text
     ([], {"EDITOR": "vim"}, PROBE, ["abc def"], [], 0),
     ([], {"EDITOR": "emacs"}, PROBE, ["abc Xdef"], [], 0),
     ([], None, T[:77] + "|" + T[77] + "|<c-a>|\r|<c-d>", [T], [SCROLLED], 0),
@@ -41,11 +42,12 @@ DEMO = [  # (linedemo arguments, environment, keys, lines printed back, pieces o
 PROMPT, EOL, SECRET = b"Password: ", b"\r\n\r", "abcdefghijklmnopqrstuvwxyz" * 5  # EOL: "\n" made "\r\n", then "\r"
 NOT_INTERACTIVE = b"\n*** Error: gl_getline(): not interactive, use stdio.\n"
 SECRETS = [  # (keys, secret read, screen after the prompt); the probe prints up to a NUL
-    ("se cr<up>|\b|\x7f|\n", b"se cr\x1b", b"*" * 8 + b"\b \b" * 2 + EOL),
+    ("se cr<up>|\b|\x7f|\n", b"se ", b"*" * 5 + b"\x07" + b"\b \b" * 2 + EOL),  # no byte of a key's sequence
     ("\b|x\x7f\x7f|y\r", b"y", b"*\b \b*" + EOL),  # nothing stored: nothing written
     (SECRET[:64] + "|" + SECRET[64:] + "|\r", SECRET[:127].encode(), b"*" * 127 + EOL),
     ("a<c-c>|<c-z>|<c-\\>\0b\r", b"a\x03\x1a\x1c", b"*" * 6 + EOL),  # signal characters stored
-    ("ab\xffcd", b"ab", b"**" + EOL),
+    ("ab\xffcd\r", b"ab\xffcd", b"*****" + EOL),
+    ("\x1b[200~se\tc\r\n\x1b[201~r\r", b"secr", b"**\x07*\x07\x07*" + EOL),  # a paste's control bytes are dropped
 ]
 
 
@@ -76,6 +78,8 @@ class LineEditor(unittest.TestCase):
             self.assertEqual((r.status, got(r), r.screen, r.settings_restored), (0, [secret], PROMPT + screen, True), r)
         r = session("getpass_probe", [], "abc", expect=PROMPT, hangup=True)
         self.assertEqual((r.status, got(r), r.screen), (0, [b"abc"], PROMPT + b"***"), r)
+        r = session("getpass_probe", ["4"], "ab\xc3\xa9x\r", expect=PROMPT, env={"LC_ALL": "C.UTF-8"})
+        self.assertEqual((got(r), r.screen), ([b"abx"], PROMPT + b"***" + EOL))  # a full entry keeps whole characters
         r = session("getpass_probe", ["1", "2"], "abc\r|\r", expect=PROMPT)  # clears no more than it has
         self.assertEqual((got(r), r.screen, r.settings_restored), ([b"", b""], (PROMPT + EOL) * 2, True))
         r = harness.run([harness.program("getpass_probe")], stdin=b"secret\n")

@@ -44,12 +44,16 @@ class Terminal:  # linedemo on a pseudo-terminal 24 columns wide, drawn by pyte
         while not self.out and os.waitpid(self.pid, os.WNOHANG)[0] == 0:
             self.key(b"")  # the prompt: raw mode is set
 
-    # Sends keys, or sets a new width (the kernel signals the program), and
+    # Sends keys, or sets a new width (the kernel signals the program; a
+    # negative one keeps the cells past a narrower width, as tmux does), and
     # draws what comes back until the program is quiet (or has ended).
     def key(self, keys, quiet=0.15):
         if isinstance(keys, int):
-            self.screen.resize(6, keys)
-            winsize(self.master, keys)
+            kept = {y: dict(line) for y, line in self.screen.buffer.items()} if keys < 0 else {}
+            self.screen.resize(6, abs(keys))
+            for y, line in kept.items():
+                self.screen.buffer[y].update(line)
+            winsize(self.master, abs(keys))
         else:
             os.write(self.master, keys)
         while select.select([self.master], [], [], quiet)[0]:
@@ -74,8 +78,8 @@ SCREEN = [
                          (LEFT, "> 中文", 2), (b"x", "> x中文", 3), (b"\x04", "> x文", 3)], "x文"),
     ("4-byte emoji", [], [("a😀b".encode(), "> a😀b", 6), (LEFT, "> a😀b", 5),
                           (LEFT, "> a😀b", 3), (b"\x14", "> 😀ab", 4), (BS, "> ab", 2)], "ab"),
-    ("combining", [], [(b"e\xcc\x81x", "> \u00e9x", 4), (LEFT, "> \u00e9x", 3),
-                       (LEFT, "> \u00e9x", 3), (b"\x04", "> ex", 3)], "ex"),
+    ("combining", [], [(b"ae\xcc\x81x", "> a\u00e9x", 5), (LEFT * 2, "> a\u00e9x", 3),
+                       (b"\x14", "> \u00e9ax", 3), (BS, "> ax", 2), (b"\x04", "> x", 2)], "x"),
     ("invalid bytes", [], [(b"\xc3x", "> \ufffdx", 4), (b"\x80", "> \ufffdx\ufffd", 5),
                            (LEFT * 2, "> \ufffdx\ufffd", 3), (BS, "> x\ufffd", 2),
                            ("é".encode(), "> éx\ufffd", 3)], "é".encode() + b"x\x80"),
@@ -95,6 +99,7 @@ SCREEN = [
     ("resized", [], [(DIGITS, "> " + DIGITS.decode(), 22), (LEFT * 3, "> " + DIGITS.decode(), 19),
                          (22, "> 012345678901234567$", 19), (40, "> " + DIGITS.decode(), 19),
                          (b"X", "> 01234567890123456X789", 20)], "01234567890123456X789"),
+    ("resized, row kept", [], [(-40, ">", 2), (b"x" * 30, "> " + "x" * 30, 32), (-24, "> $" + "x" * 10, 13), (b"\x15", ">", 2), (-40, ">", 2)], ""),
 ]
 
 
@@ -105,7 +110,10 @@ class Screen(unittest.TestCase):
             with self.subTest(name):
                 term = Terminal(args)
                 for keys, row, col in steps:
+                    others = term.screen.display[:term.screen.cursor.y]
                     self.assertEqual(term.key(keys), (row, col), keys)
+                    if isinstance(keys, int):  # nothing wrapped onto the rows above
+                        self.assertEqual(term.screen.display[:term.screen.cursor.y], others)
                 term.key(b"\r\x04", harness.TIMEOUT)
                 os.waitpid(term.pid, 0)
                 os.close(term.master)
@@ -122,6 +130,9 @@ BYTES = [
     ("a😀".encode() + BS, b"a", b"a\xf0\x9f\x98"),
     ("中".encode() + BS + b"x", b"x", b"\xe4\xb8x"),
     (b"\xc3x\x80" + BS, b"\xc3x", b"\xc3x"),
+    ("pässwörd".encode() + b"\x1b[3~\x1b[1;5D", "pässwörd".encode(), "pässwörd".encode()),  # keys, no bytes
+    (b"a\xffb" + BS, b"a\xff", b"a\xff"),
+    (b"e\xcc\x81" + BS, b"", b"e\xcc"),  # a mark goes with its letter
 ]
 
 
