@@ -84,6 +84,7 @@ class World:
                  shells=None, pamd=None):
         self.dir = scratch("world")
         self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
+        self.prepare = []  # shell lines run in the namespace after the binds (a tmpfs, say)
         os.mkdir(os.path.join(self.dir, "security"), 0o755)
         for name, text, mode in (("passwd", passwd, 0o644), ("shadow", shadow, 0o640),
                                  ("group", group, 0o644), ("nsswitch.conf", nsswitch, 0o644)):
@@ -118,6 +119,7 @@ class World:
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
         script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
+        script += ["{ %s; } || exit 97" % line for line in self.prepare]
         drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
         script.append('exec %s"$@"' % drop)
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)
