@@ -168,6 +168,9 @@ int MatchPatternList(std::string_view text, std::string_view list, bool lower);
 // or -2 when an item is a malformed network or empty.
 int MatchAddressList(const char *address, std::string_view list);
 bool IsNumericAddress(const char *text);
+// A comma list of hosts (addresses, networks, patterns, '!') for the client
+// at address, as sshd matches it.
+bool MatchHosts(const char *address, std::string_view hosts);
 // An AllowUsers or DenyUsers entry, USER or USER@HOSTS, for user from
 // address.
 bool MatchUserEntry(std::string_view user, const char *address, std::string_view entry);
@@ -177,8 +180,9 @@ bool MatchUserEntry(std::string_view user, const char *address, std::string_view
 // The keys sshd would use for pw from the AuthorizedKeysFile value files
 // (paths between spaces; %h, %u, %U, %% expanded; relative ones under the
 // home).  With strictModes, files StrictModes refuses are left out and
-// named in ssh->problems; with forcedOnly, only keys that force a command
-// count.
+// named in ssh->problems; a key whose from="..." option does not admit
+// ssh->address does not count, and with forcedOnly only keys that force a
+// command count.
 int CountAuthorizedKeys(const struct passwd *pw, std::string_view files, bool strictModes,
                         bool forcedOnly, CredSsh *ssh);
 

@@ -107,11 +107,21 @@ const char *SkipSpace(const char *p) {
     return p;
 }
 
-// Whether a line of authorized_keys holds a key: a key type word
-// ("ssh-ed25519", "ecdsa-sha2-nistp256", "sk-ssh-ed25519@openssh.com", ...)
-// followed by its base64 text, after any options.  With forcedOnly, only a
-// key whose options force a command counts.
-bool HoldsKey(const char *line, bool forcedOnly) {
+// Whether the options of a key let sshd use it from address.
+bool OptionsAdmit(const std::string &options, const char *address, bool forcedOnly) {
+    if (forcedOnly && options.find("command=\"") == std::string::npos) return false;
+    std::size_t from = options.find("from=\"");
+    if (from == std::string::npos) return true;
+    std::size_t start = from + 6, end = options.find('"', start);
+    return end != std::string::npos &&
+           MatchHosts(address, std::string_view(options).substr(start, end - start));
+}
+
+// Whether a line of authorized_keys holds a key that sshd would use from
+// address: a key type word ("ssh-ed25519", "ecdsa-sha2-nistp256",
+// "sk-ssh-ed25519@openssh.com", ...) followed by its base64 text, after
+// options that admit it.
+bool HoldsKey(const char *line, const char *address, bool forcedOnly) {
     line = SkipSpace(line);
     if (*line == '#' || *line == '\0' || *line == '\n' || *line == '\r') return false;
     for (const char *p = line; *p != '\0'; p = SkipSpace(p + std::strcspn(p, " \t"))) {
@@ -120,17 +130,16 @@ bool HoldsKey(const char *line, bool forcedOnly) {
         const char *data = SkipSpace(p + std::strcspn(p, " \t"));
         std::size_t base64 =
             std::strspn(data, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=");
-        if (type && base64 >= 16) {
-            std::string options(line, static_cast<std::size_t>(p - line));
-            return !forcedOnly || options.find("command=") != std::string::npos;
-        }
+        if (type && base64 >= 16)
+            return OptionsAdmit(std::string(line, static_cast<std::size_t>(p - line)), address,
+                                forcedOnly);
     }
     return false;
 }
 
 // The keys in an open file, reading at most kFileLimit bytes and the first
 // kLineLimit bytes of each line.
-int CountKeys(int fd, bool forcedOnly) {
+int CountKeys(int fd, const char *address, bool forcedOnly) {
     std::unique_ptr<FILE, decltype(&std::fclose)> f(fdopen(fd, "r"), &std::fclose);
     if (!f) {
         close(fd);
@@ -143,7 +152,7 @@ int CountKeys(int fd, bool forcedOnly) {
     while (read < kFileLimit && std::fgets(line.data(), static_cast<int>(line.size()), f.get())) {
         std::size_t n = std::strlen(line.data());
         read += static_cast<long long>(n);
-        if (lineStart && HoldsKey(line.data(), forcedOnly)) ++keys;
+        if (lineStart && HoldsKey(line.data(), address, forcedOnly)) ++keys;
         lineStart = n > 0 && line[n - 1] == '\n';
     }
     return keys;
@@ -170,7 +179,7 @@ int KeysOfFile(const std::string &path, const struct passwd *pw, bool strictMode
         close(fd);
         return 0;
     }
-    return CountKeys(fd, forcedOnly);
+    return CountKeys(fd, ssh->address, forcedOnly);
 }
 
 }  // namespace

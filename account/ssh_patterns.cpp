@@ -137,19 +137,22 @@ bool IsNumericAddress(const char *text) {
     return ParseAddress(text, &unused);
 }
 
-// sshd compares the user part with one pattern (no list, no '!'); the host
-// part, after the first '@', is a list matched against the client's address
-// and against its host name, which is that same address text since sshd
-// does not look names up by default.  A '!' that matches in either refuses.
-bool MatchUserEntry(std::string_view user, const char *address, std::string_view entry) {
-    std::size_t at = entry.find('@');
-    if (at == std::string_view::npos) return MatchPattern(user, entry);
-    if (!MatchPattern(user, entry.substr(0, at))) return false;
-    std::string_view hosts = entry.substr(at + 1);
+// A host list is matched against the client's address and against its host
+// name, which is that same address text since sshd does not look names up
+// by default.  A '!' item that matches in either refuses.
+bool MatchHosts(const char *address, std::string_view hosts) {
     int byAddress = MatchAddressList(address, hosts);
     if (byAddress < 0) return false;
     int byName = MatchPatternList(address, hosts, true);
     return byName != -1 && (byName == 1 || byAddress == 1);
+}
+
+// sshd compares the user part with one pattern (no list, no '!'), and the
+// host part, after the first '@', as a host list.
+bool MatchUserEntry(std::string_view user, const char *address, std::string_view entry) {
+    std::size_t at = entry.find('@');
+    if (at == std::string_view::npos) return MatchPattern(user, entry);
+    return MatchPattern(user, entry.substr(0, at)) && MatchHosts(address, entry.substr(at + 1));
 }
 
 }  // namespace credaccount

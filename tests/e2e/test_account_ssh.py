@@ -23,7 +23,9 @@ USERS = {
     "bob": (2002, 2002, ["staff"], 0o755, 0o700, None), "carol": (2003, 2003, ["wheel"], 0o755, 0o700, None),
     "wfile": (2004, 2004, [], 0o755, 0o700, 0o646), "wssh": (2005, 2005, [], 0o755, 0o777, 0o600),
     "whome": (2006, 2006, [], 0o777, 0o700, 0o600), "ghost": (2007, 4242, [], 0o755, 0o700, 0o600),
+    "deep": (2008, 2008, [], 0o755, 0o700, 0o600),
 }
+HOMES = {"deep": "open/deep"}  # under a folder anyone may write: StrictModes stops at the home
 TEN, OTHER = ["--ssh", "10.1.2.3"], ["--ssh", "192.168.1.1"]
 DENIED = "ssh-denied"
 # (config after HEAD, user, arguments, verdict, {JSON path: value})
@@ -58,8 +60,10 @@ CASES = [
      {"ssh.strict_modes": [{"path": "/home/wfile/.ssh/authorized_keys", "problem": "writable by group or others"}]}),
     (MATCH, "wssh", TEN, DENIED, {"ssh.strict_modes.0.path": "/home/wssh/.ssh"}),
     (MATCH, "whome", TEN, DENIED, {"ssh.strict_modes.0.path": "/home/whome"}),
+    (MATCH, "deep", TEN, "ok", {"ssh.keys": 2}),
     ("StrictModes no\n" + MATCH, "whome", TEN, "ok", {"ssh.keys": 2, "ssh.strict_modes": []}),
-    (CUSTOM, "carol", TEN, "ok", {"ssh.keys": 1}),
+    (CUSTOM, "carol", TEN, "ok", {"ssh.keys": 2}),
+    (CUSTOM, "carol", ["--ssh", "10.9.9.9"], "ok", {"ssh.keys": 1}),  # from="..." refuses one
     ("PubkeyAuthentication no\n" + MATCH, "alice", TEN, DENIED, {"ssh.keys_off": "PubkeyAuthentication no"}),
     ("PasswordAuthentication no\nKbdInteractiveAuthentication yes\n", "bob", TEN, "ok", {"ssh.password": True}),
     ("AuthenticationMethods publickey,password\n", "alice", TEN, "ok",
@@ -93,7 +97,7 @@ class SshReportTest(harness.WorldProgramTest):
     def setUpClass(cls):
         super().setUpClass()
         passwd = "sshd:x:100:65534::/run/sshd:/usr/sbin/nologin\n" + "".join(
-            "%s:x:%d:%d::%s:/bin/sh\n" % (n, u, g, "/home/" + n) for n, (u, g, *_) in USERS.items())
+            "%s:x:%d:%d::/home/%s:/bin/sh\n" % (n, u, g, HOMES.get(n, n)) for n, (u, g, *_) in USERS.items())
         group = "root:x:0:\nstaff:x:3000:bob\nwheel:x:3001:carol\n" + "".join(
             "%s:x:%d:\n" % (n, g) for n, (_, g, *_) in USERS.items() if g not in (0, 4242))
         shadow = "".join("%s:%s:19000:0:99999:7:::\n" % (n, SECRET) for n in USERS)
@@ -106,7 +110,7 @@ class SshReportTest(harness.WorldProgramTest):
                        check=True)
         with open(os.path.join(w.dir, "ssh", "host_key.pub")) as f:
             key = f.read().strip()
-        w.write("ssh/keys/carol", key + "\n", 0o644)
+        w.write("ssh/keys/carol", 'from="10.0.0.0/8,!10.9.9.9" %s\n%s\n' % (key, key), 0o644)
         for name, (uid, gid, _, home, dot, keys) in USERS.items():
             cls.make_home(w, name, uid, gid, home, dot, keys, key)
         w.binds.append("ssh")
@@ -115,13 +119,14 @@ class SshReportTest(harness.WorldProgramTest):
 
     @staticmethod
     def make_home(w, name, uid, gid, home, dot, keys, key):
-        folder = os.path.join(w.dir, "home", name)
+        folder = os.path.join(w.dir, "home", HOMES.get(name, name))
         os.makedirs(os.path.join(folder, ".ssh"))
+        os.chmod(os.path.dirname(folder), 0o1777 if name in HOMES else 0o755)
         if keys is not None:
             # A comment, a blank line, a line past the part that is read, a
             # forced command (what forced-commands-only leaves), and a key.
             text = "# keys\n\n%s\ncommand=\"/bin/true\" %s\n  %s\n" % ("x" * 40000, key, key)
-            w.write("home/%s/.ssh/authorized_keys" % name, text, keys)
+            w.write(os.path.join(folder, ".ssh", "authorized_keys"), text, keys)
             os.chown(os.path.join(folder, ".ssh", "authorized_keys"), uid, gid)
         for path, mode in ((os.path.join(folder, ".ssh"), dot), (folder, home)):
             os.chown(path, uid, gid)
