@@ -62,7 +62,10 @@ const char *BadOwnerOrMode(const struct stat &st, uid_t uid) {
     return nullptr;
 }
 
+// Each path once, however many files sit under it.
 void AddProblem(CredSsh *ssh, const std::string &path, const char *problem) {
+    for (int i = 0; i < ssh->nproblems; ++i)
+        if (path.compare(0, sizeof ssh->problems[i].path - 1, ssh->problems[i].path) == 0) return;
     if (ssh->nproblems == CRED_SSH_MAX_PROBLEMS) return;
     CredSshProblem &p = ssh->problems[ssh->nproblems++];
     std::snprintf(p.path, sizeof p.path, "%s", path.c_str());

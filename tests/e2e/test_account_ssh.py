@@ -59,9 +59,10 @@ CASES = [
     (MATCH, "wfile", TEN, DENIED,
      {"ssh.strict_modes": [{"path": "/home/wfile/.ssh/authorized_keys", "problem": "writable by group or others"}]}),
     (MATCH, "wssh", TEN, DENIED, {"ssh.strict_modes.0.path": "/home/wssh/.ssh"}),
-    (MATCH, "whome", TEN, DENIED, {"ssh.strict_modes.0.path": "/home/whome"}),
+    (MATCH, "whome", TEN, DENIED,  # named once for its two files
+     {"ssh.strict_modes": [{"path": "/home/whome", "problem": "writable by group or others"}]}),
     (MATCH, "deep", TEN, "ok", {"ssh.keys": 2}),
-    ("StrictModes no\n" + MATCH, "whome", TEN, "ok", {"ssh.keys": 2, "ssh.strict_modes": []}),
+    ("StrictModes no\n" + MATCH, "whome", TEN, "ok", {"ssh.keys": 4, "ssh.strict_modes": []}),
     (CUSTOM, "carol", TEN, "ok", {"ssh.keys": 2}),
     (CUSTOM, "carol", ["--ssh", "10.9.9.9"], "ok", {"ssh.keys": 1}),  # from="..." refuses one
     ("PubkeyAuthentication no\n" + MATCH, "alice", TEN, DENIED, {"ssh.keys_off": "PubkeyAuthentication no"}),
@@ -126,8 +127,8 @@ class SshReportTest(harness.WorldProgramTest):
             # A comment, a blank line, a line past the part that is read, a
             # forced command (what forced-commands-only leaves), and a key.
             text = "# keys\n\n%s\ncommand=\"/bin/true\" %s\n  %s\n" % ("x" * 40000, key, key)
-            w.write(os.path.join(folder, ".ssh", "authorized_keys"), text, keys)
-            os.chown(os.path.join(folder, ".ssh", "authorized_keys"), uid, gid)
+            for name in ("authorized_keys", "authorized_keys2")[:2 if name == "whome" else 1]:
+                os.chown(w.write(os.path.join(folder, ".ssh", name), text, keys), uid, gid)
         for path, mode in ((os.path.join(folder, ".ssh"), dot), (folder, home)):
             os.chown(path, uid, gid)
             os.chmod(path, mode)
