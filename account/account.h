@@ -219,16 +219,21 @@ typedef struct CredSshProblem {
 } CredSshProblem;
 
 typedef struct CredSsh {
-    int checked;                  /* the report asked sshd */
-    char address[64];             /* the client address the settings are for */
-    const char *unavailable;      /* static: why sshd's settings are unknown, or null */
-    int allowed;                  /* 0: a rule refuses the user */
-    char rule[CRED_MESSAGE_SIZE]; /* the directive and pattern that refused ("DenyUsers bob") */
-    int password;                 /* password logins are possible from the address */
-    int keys;                     /* authorized keys that sshd would use */
+    int checked;                    /* the report asked sshd */
+    char address[64];               /* the client address the settings are for */
+    const char *unavailable;        /* static: why sshd's settings are unknown, or null */
+    char detail[CRED_MESSAGE_SIZE]; /* with unavailable: sshd's own first line, printable, or "" */
+    int allowed;                    /* 0: a rule refuses the user */
+    char rule[CRED_MESSAGE_SIZE];   /* the directive and pattern that refused ("DenyUsers bob") */
+    int password;                   /* password logins are possible from the address */
+    const char *passwordOff;        /* static: the setting that turns them off, or null */
+    int keys; /* authorized keys that sshd would use; -1: unknown, the files hold none but
+                 sshd may also take keys from AuthorizedKeysCommand or a TrustedUserCAKeys
+                 certificate */
+    const char *keysOff; /* static: the setting that turns keys off, or null */
     int nproblems;
     CredSshProblem problems[CRED_SSH_MAX_PROBLEMS]; /* paths StrictModes refuses */
-    char reason[CRED_MESSAGE_SIZE];                 /* when no way is left: why, in words */
+    char reason[CRED_MESSAGE_SIZE]; /* when sshd refuses: why, in words */
 } CredSsh;
 
 typedef struct CredAccount {

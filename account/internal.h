@@ -5,6 +5,8 @@
 #ifndef ACCOUNT_INTERNAL_H
 #define ACCOUNT_INTERNAL_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -145,6 +147,49 @@ void KeepWalkAnswers(bool keep);
 
 // sshd's answer for pw from address: fills out->ssh.
 void CheckSsh(const struct passwd *pw, const char *address, CredAccount *out);
+// The words of text between separators (' ': spaces and tabs).
+std::vector<std::string> Words(std::string_view text, char separator = ' ');
+// pw's groups: the primary one and the supplementary ones.
+std::vector<gid_t> GroupsOf(const struct passwd *pw);
+bool InGroups(const struct passwd *pw, gid_t gid);
+
+// ---- ssh_sshd.cpp: asking sshd --------------------------------------------------
+
+// sshd's settings for user from address ("sshd -T -C user=,host=,addr="),
+// into settings.  False, with ssh->unavailable (and ssh->detail, sshd's
+// own words) set, when sshd is missing or does not answer.
+bool AskSshd(const char *user, const char *address, std::string *settings, CredSsh *ssh);
+
+// ---- ssh_patterns.cpp: sshd's patterns --------------------------------------------
+
+// text against one pattern: '*' any run of characters, '?' one.
+bool MatchPattern(std::string_view text, std::string_view pattern);
+// text against a comma list of patterns, each may be negated with '!':
+// 1 a match, -1 a negated match (which wins), 0 none.  lower: compare
+// without case, as for host names.
+int MatchPatternList(std::string_view text, std::string_view list, bool lower);
+// address against a comma list of networks ("10.0.0.0/8", "::1") or
+// patterns, each may be negated with '!': 1, -1 (a negated match wins), 0,
+// or -2 when an item is a malformed network or empty.
+int MatchAddressList(const char *address, std::string_view list);
+bool IsNumericAddress(const char *text);
+// A comma list of hosts (addresses, networks, patterns, '!') for the client
+// at address, as sshd matches it.
+bool MatchHosts(const char *address, std::string_view hosts);
+// An AllowUsers or DenyUsers entry, USER or USER@HOSTS, for user from
+// address.
+bool MatchUserEntry(std::string_view user, const char *address, std::string_view entry);
+
+// ---- ssh_keys.cpp: authorized keys -------------------------------------------------
+
+// The keys sshd would use for pw from the AuthorizedKeysFile value files
+// (paths between spaces; %h, %u, %U, %% expanded; relative ones under the
+// home).  With strictModes, files StrictModes refuses are left out and
+// named in ssh->problems; a key whose from="..." option does not admit
+// ssh->address does not count, and with forcedOnly only keys that force a
+// command count.
+int CountAuthorizedKeys(const struct passwd *pw, std::string_view files, bool strictModes,
+                        bool forcedOnly, CredSsh *ssh);
 
 }  // namespace credaccount
 

@@ -29,10 +29,14 @@ struct Options {
     int passwordIndex = 0;
     const char *pamService = nullptr;
     bool json = false;
+    bool ssh = false;
+    const char *sshAddress = nullptr;  // null: the library's default
 };
 
 [[noreturn]] void UsageError(const char *program, const char *why) {
-    std::fprintf(stderr, "%s: %s\nusage: %s -a USER [PASSWORD | -] [--pam SERVICE] [--json]\n",
+    std::fprintf(stderr,
+                 "%s: %s\nusage: %s -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] "
+                 "[--json]\n",
                  program, why, program);
     Finish(kUsageStatus);
 }
@@ -48,6 +52,9 @@ Options ParseOptions(int argc, char **argv) {
         } else if (arg == "--pam") {
             if (++i == argc) UsageError(argv[0], "--pam needs a service name");
             o.pamService = argv[i];
+        } else if (arg == "--ssh") {
+            o.ssh = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') o.sshAddress = argv[++i];
         } else if (o.password == nullptr) {
             o.password = argv[i];
             o.passwordIndex = i;
@@ -128,7 +135,11 @@ void RunAccountMode(int argc, char **argv) {
     if (password != nullptr && std::string_view(password) == "-") password = ReadPassword();
 
     static CredAccount account;
-    CredAnalyzeAccount(o.user, password, o.pamService, &account);
+    CredLoginOptions login{};
+    login.pamService = o.pamService;
+    login.ssh = o.ssh;
+    login.sshAddress = o.sshAddress;
+    CredAnalyzeLogin(o.user, password, &login, &account);
     try {
         if (o.json)
             std::printf("%s\n", AccountJson(account)

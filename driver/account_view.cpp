@@ -142,8 +142,7 @@ std::string Reason(const CredAccount &a) {
         case CRED_VERDICT_ACCESS_DENIED:
             return "an access rule refused: " + Decider(a);
         case CRED_VERDICT_SSH_DENIED:
-            return "sshd refuses the user from " + PrintableName(a.ssh.address) + ": " +
-                   (!a.ssh.allowed ? PrintableName(a.ssh.rule) : PrintableName(a.ssh.reason));
+            return "sshd refuses the user: " + PrintableName(a.ssh.reason);
         case CRED_VERDICT_WRONG_PASSWORD:
             return a.directory && a.checkedBy[0]
                        ? "the password does not authenticate in " + PrintableName(a.checkedBy)

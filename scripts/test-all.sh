@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ clang libclang-rt-14-dev libcrypt-dev libgtest-dev libbenchmark-dev
           libssl-dev openssl python3 python3-pyte util-linux mount pkg-config
           libpam0g-dev nlohmann-json3-dev pamtester whois bash bash-completion
-          groff-base dpkg-dev file binutils ansible-core
+          groff-base dpkg-dev file binutils ansible-core openssh-server openssh-client
           slapd ldap-utils sssd-ldap libnss-sss libpam-sss)
 missing=()
 for p in "${packages[@]}"; do

@@ -86,6 +86,7 @@ class World:
                  shells=None, pamd=None, security=None, run=None):
         self.dir = scratch("world")
         self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
+        self.prepare = []  # shell lines run in the namespace after the binds (a tmpfs, say)
         os.mkdir(os.path.join(self.dir, "security"), 0o755)
         for name, text, mode in (("passwd", passwd, 0o644), ("shadow", shadow, 0o640),
                                  ("group", group, 0o644), ("nsswitch.conf", nsswitch, 0o644)):
@@ -102,11 +103,11 @@ class World:
             self.binds.append("pam.d")
         for name, text in (security or {}).items():
             self.write("security/" + name, text, 0o644)
-        self.run_files = run  # files of a tmpfs over /run (name -> text)
         if run is not None:
             os.mkdir(os.path.join(self.dir, "run"), 0o755)
             for name, text in run.items():
                 self.write("run/" + name, text, 0o644)
+            self.prepare.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir)
 
     def write(self, name, text, mode):
         path = os.path.join(self.dir, name)
@@ -127,8 +128,7 @@ class World:
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
         script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
-        if self.run_files is not None:
-            script.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/ || exit 97' % self.dir)
+        script += ["{ %s; } || exit 97" % line for line in self.prepare]
         drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
         script.append('exec %s"$@"' % drop)
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)

@@ -1,0 +1,183 @@
+"""credcheck -a --ssh: sshd's own rules in a fixture world with its own
+/etc/ssh (a config per row, a host key made by ssh-keygen), homes on a tmpfs
+and a private PAM stack.  Each row of CASES is one run: the config's lines,
+the user, the arguments, the verdict and {JSON path: value} of the report."""
+
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness  # noqa: E402
+
+SECRET = subprocess.run(["mkpasswd", "-m", "sha512crypt", "secret"], capture_output=True, text=True,
+                        check=True).stdout.strip()
+HEAD = "HostKey /etc/ssh/host_key\nUsePAM yes\n"
+MATCH = "KbdInteractiveAuthentication no\nPasswordAuthentication yes\nMatch Address 10.0.0.0/8\n  PasswordAuthentication no\n"
+CUSTOM = "AuthorizedKeysFile .ssh/authorized_keys /etc/ssh/keys/%u\n" + MATCH
+# name: (uid, gid, supplementary groups, home mode, .ssh mode, authorized_keys mode or None)
+USERS = {
+    "root": (0, 0, [], 0o700, 0o700, 0o600), "alice": (2001, 2001, [], 0o755, 0o700, 0o600),
+    "bob": (2002, 2002, ["staff"], 0o755, 0o700, None), "carol": (2003, 2003, ["wheel"], 0o755, 0o700, None),
+    "wfile": (2004, 2004, [], 0o755, 0o700, 0o646), "wssh": (2005, 2005, [], 0o755, 0o777, 0o600),
+    "whome": (2006, 2006, [], 0o777, 0o700, 0o600), "ghost": (2007, 4242, [], 0o755, 0o700, 0o600),
+    "deep": (2008, 2008, [], 0o755, 0o700, 0o600),
+}
+HOMES = {"deep": "open/deep"}  # under a folder anyone may write: StrictModes stops at the home
+TEN, OTHER = ["--ssh", "10.1.2.3"], ["--ssh", "192.168.1.1"]
+DENIED = "ssh-denied"
+# (config after HEAD, user, arguments, verdict, {JSON path: value})
+CASES = [
+    ("DenyUsers al?ce@10.0.0.0/8\n", "alice", TEN, DENIED,
+     {"ssh.allowed": False, "ssh.rule": "DenyUsers al?ce@10.0.0.0/8"}),
+    ("DenyUsers al?ce@10.0.0.0/8\n", "alice", OTHER, "ok", {"ssh.allowed": True, "ssh.rule": None}),
+    ("DenyUsers *@*,!10.1.2.3\n", "alice", TEN, "ok", {"ssh.allowed": True}),
+    ("DenyUsers *@*,!10.1.2.3\n", "alice", OTHER, DENIED, {"ssh.rule": "DenyUsers *@*,!10.1.2.3"}),
+    ("DenyUsers !alice\n", "alice", TEN, "ok", {"ssh.allowed": True}),  # '!' is no negation there
+    ("AllowUsers bob\nAllowUsers alice@192.168.0.0/16\n", "alice", TEN, DENIED,
+     {"ssh.rule": "AllowUsers bob alice@192.168.0.0/16"}),
+    ("AllowUsers bob\nAllowUsers alice@192.168.0.0/16\n", "alice", OTHER, "ok", {"ssh.allowed": True}),
+    ("AllowUsers alice@*,!192.168.1.1\n", "alice", OTHER, DENIED, {"ssh.allowed": False}),
+    ("DenyGroups st?ff\n", "bob", TEN, DENIED, {"ssh.rule": "DenyGroups st?ff"}),
+    ("DenyGroups st?ff\n", "alice", TEN, "ok", {"ssh.allowed": True}),
+    ("DenyGroups !staff\n", "alice", TEN, "ok", {"ssh.allowed": True}),
+    ("AllowGroups wheel\nAllowGroups staff\n", "bob", TEN, "ok", {"ssh.allowed": True}),
+    ("AllowGroups wheel\nAllowGroups !staff\n", "alice", TEN, DENIED, {"ssh.rule": "AllowGroups wheel !staff"}),
+    ("AllowGroups *\n", "ghost", TEN, DENIED, {"ssh.rule": "AllowGroups"}),
+    ("PermitRootLogin no\n", "root", TEN, DENIED, {"ssh.rule": "PermitRootLogin no", "ssh.keys": 2}),
+    ("PermitRootLogin prohibit-password\n", "root", TEN, "ok",
+     {"ssh.password": False, "ssh.password_off": "PermitRootLogin prohibit-password", "ssh.keys": 2}),
+    ("PermitRootLogin forced-commands-only\n", "root", TEN, "ok", {"ssh.keys": 1}),
+    ("PermitRootLogin yes\n", "root", TEN, "ok", {"ssh.password": True}),
+    (MATCH, "bob", TEN, DENIED,
+     {"ssh.password": False, "ssh.keys": 0, "ssh.reason": "password logins are off from 10.1.2.3 "
+      "(PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized key is usable"}),
+    (MATCH, "bob", OTHER, "ok", {"ssh.password": True, "ssh.address": "192.168.1.1"}),
+    (MATCH, "alice", TEN, "ok", {"ssh.password": False, "ssh.keys": 2, "ssh.strict_modes": []}),
+    (MATCH, "wfile", TEN, DENIED,
+     {"ssh.strict_modes": [{"path": "/home/wfile/.ssh/authorized_keys", "problem": "writable by group or others"}]}),
+    (MATCH, "wssh", TEN, DENIED, {"ssh.strict_modes.0.path": "/home/wssh/.ssh"}),
+    (MATCH, "whome", TEN, DENIED,  # named once for its two files
+     {"ssh.strict_modes": [{"path": "/home/whome", "problem": "writable by group or others"}]}),
+    (MATCH, "deep", TEN, "ok", {"ssh.keys": 2}),
+    ("StrictModes no\n" + MATCH, "whome", TEN, "ok", {"ssh.keys": 4, "ssh.strict_modes": []}),
+    (CUSTOM, "carol", TEN, "ok", {"ssh.keys": 2}),
+    (CUSTOM, "carol", ["--ssh", "10.9.9.9"], "ok", {"ssh.keys": 1}),  # from="..." refuses one
+    ("PubkeyAuthentication no\n" + MATCH, "alice", TEN, DENIED, {"ssh.keys_off": "PubkeyAuthentication no"}),
+    ("PasswordAuthentication no\nKbdInteractiveAuthentication yes\n", "bob", TEN, "ok", {"ssh.password": True}),
+    ("AuthenticationMethods publickey,password\n", "alice", TEN, "ok",
+     {"ssh.password": False, "ssh.password_off": "AuthenticationMethods", "ssh.keys": 2}),
+    ("AuthenticationMethods password\n", "root", TEN, DENIED, {"ssh.rule": "AuthenticationMethods password"}),
+    ("AuthorizedKeysCommand /bin/true\nAuthorizedKeysCommandUser nobody\n" + MATCH, "bob", TEN, "ok",
+     {"ssh.keys": None}),
+    # Unknown settings refuse nothing: the rest of the report stands.
+    ("NoSuchOption yes\n", "alice", TEN, "ok",
+     {"ssh.unavailable": "sshd could not print its settings: /etc/ssh/sshd_config: line 3: "
+      "Bad configuration option: NoSuchOption", "ssh.allowed": None}),
+    ("", "alice", ["--ssh", "gw.example"], "ok",
+     {"ssh.unavailable": "the address is not a numeric IP address", "ssh.address": None}),
+    # With a password, PAM runs sshd's service unless --pam names another.
+    (MATCH, "alice", ["secret"] + TEN, "ok", {"pam.service": "sshd", "pam.account.ok": True}),
+    (MATCH, "alice", ["secret", "--pam", "private"] + TEN, "pam-denied", {"pam.service": "private"}),
+    (MATCH, "bob", ["wrong"] + TEN, DENIED, {"password.authenticates": False}),
+]
+
+
+def lookup(obj, path):
+    for key in path.split("."):
+        obj = obj[int(key)] if isinstance(obj, list) else obj[key]
+    return obj
+
+
+class SshReportTest(harness.WorldProgramTest):
+    PROGRAM = "credcheck"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        passwd = "sshd:x:100:65534::/run/sshd:/usr/sbin/nologin\n" + "".join(
+            "%s:x:%d:%d::/home/%s:/bin/sh\n" % (n, u, g, HOMES.get(n, n)) for n, (u, g, *_) in USERS.items())
+        group = "root:x:0:\nstaff:x:3000:bob\nwheel:x:3001:carol\n" + "".join(
+            "%s:x:%d:\n" % (n, g) for n, (_, g, *_) in USERS.items() if g not in (0, 4242))
+        shadow = "".join("%s:%s:19000:0:99999:7:::\n" % (n, SECRET) for n in USERS)
+        pamd = {"sshd": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n",
+                "private": "auth required pam_unix.so nodelay\naccount required pam_deny.so\n"}
+        cls.world = w = harness.World(passwd=passwd, shadow=shadow, group=group, pamd=pamd,
+                                      shells="/bin/sh\n")
+        os.makedirs(os.path.join(w.dir, "ssh", "keys"), 0o755)
+        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(w.dir, "ssh", "host_key")],
+                       check=True)
+        with open(os.path.join(w.dir, "ssh", "host_key.pub")) as f:
+            key = f.read().strip()
+        w.write("ssh/keys/carol", 'from="10.0.0.0/8,!10.9.9.9" %s\n%s\n' % (key, key), 0o644)
+        for name, (uid, gid, _, home, dot, keys) in USERS.items():
+            cls.make_home(w, name, uid, gid, home, dot, keys, key)
+        w.binds.append("ssh")
+        w.prepare += ["mount -t tmpfs -o mode=755 tmpfs /home && cp -a %s/home/. /home/" % w.dir,
+                      "mount -t tmpfs -o mode=755 tmpfs /run && mkdir /run/sshd"]
+
+    @staticmethod
+    def make_home(w, name, uid, gid, home, dot, keys, key):
+        folder = os.path.join(w.dir, "home", HOMES.get(name, name))
+        os.makedirs(os.path.join(folder, ".ssh"))
+        os.chmod(os.path.dirname(folder), 0o1777 if name in HOMES else 0o755)
+        if keys is not None:
+            # A comment, a blank line, a line past the part that is read, a
+            # forced command (what forced-commands-only leaves), and a key.
+            text = "# keys\n\n%s\ncommand=\"/bin/true\" %s\n  %s\n" % ("x" * 40000, key, key)
+            for name in ("authorized_keys", "authorized_keys2")[:2 if name == "whome" else 1]:
+                os.chown(w.write(os.path.join(folder, ".ssh", name), text, keys), uid, gid)
+        for path, mode in ((os.path.join(folder, ".ssh"), dot), (folder, home)):
+            os.chown(path, uid, gid)
+            os.chmod(path, mode)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.world.close()
+
+    def report(self, config, user, args, json_mode=True, as_user=None):
+        self.world.write("ssh/sshd_config", HEAD + config, 0o644)
+        argv = [self.program, "-a", user] + args + (["--json"] if json_mode else [])
+        return self.world.run(argv, user=as_user)
+
+    def test_cases(self):
+        for config, user, args, verdict, keys in CASES:
+            with self.subTest(config=config, user=user, args=args):
+                r = self.report(config, user, args)
+                self.assertEqual(r.err, "", r)
+                report = json.loads(r.stdout)
+                self.assertEqual((report["verdict"], r.status), (verdict, report["exit"]), r.out)
+                for path, value in keys.items():
+                    self.assertEqual(lookup(report, path), value, path)
+                self.assertNotIn("AAAA", r.out)
+
+    def test_text(self):
+        r = self.report(MATCH, "wssh", TEN, json_mode=False)
+        self.assertEqual(r.status, 15, r)
+        for line in ["SSH:       from 10.1.2.3: no rule refuses",
+                     "           password logins: off (PasswordAuthentication no, KbdInteractiveAuthentication no)",
+                     "           authorized keys: none usable",
+                     "           StrictModes refuses /home/wssh/.ssh: writable by group or others",
+                     "Verdict:   ssh-denied (exit 15): sshd refuses the user: password logins are off from "
+                     "10.1.2.3 (PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized "
+                     "key is usable (StrictModes refuses 1 path)"]:
+            self.assertIn(line + "\n", r.out)
+        r = self.report("DenyUsers bob\n", "bob", ["--ssh"], json_mode=False)
+        self.assertIn("SSH:       from 127.0.0.1: refused by DenyUsers bob\n", r.out)
+
+    def test_settings_unreadable_as_another_user(self):
+        # sshd -T needs the host key, which only root may read.
+        r = self.report("DenyUsers alice\n", "alice", TEN, as_user=harness.NOBODY)
+        ssh = json.loads(r.stdout)["ssh"]
+        self.assertEqual((r.status, ssh["allowed"]), (4, None), r)
+        self.assertTrue(ssh["unavailable"].startswith("sshd could not print its settings: "), ssh)
+
+    def test_usage(self):
+        r = self.report("", "alice", ["--ssh", "--json"], json_mode=False)
+        self.assertEqual(json.loads(r.stdout)["ssh"]["address"], "127.0.0.1")
+
+
+if __name__ == "__main__":
+    unittest.main()
