@@ -104,6 +104,18 @@ bool ApplyArgs(std::string_view args, bool confOnly, FaillockSettings *s) {
     return changed;
 }
 
+// The settings of a pam_faillock line with arguments args: they override
+// the file, which a conf= argument names.  *fromStack (may be null): one of
+// them changed a setting.
+FaillockSettings Settings(std::string_view args, bool *fromStack) {
+    FaillockSettings s;
+    ApplyArgs(args, true, &s);
+    ReadConf(s.conf, &s);
+    bool changed = ApplyArgs(args, false, &s);
+    if (fromStack != nullptr) *fromStack = changed;
+    return s;
+}
+
 // The arguments of the auth line of pam_faillock that refuses a locked
 // user: its "preauth" line, else its first auth line.
 std::string FaillockArgs(const char *service) {
@@ -151,12 +163,9 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
                   CredFaillockGate *gate) {
     *gate = CredFaillockGate{};
     gate->lastFailure = gate->unlockAt = -1;
-    // The arguments override the file, which a conf= argument names.
-    FaillockSettings s;
-    std::string args = FaillockArgs(service);
-    ApplyArgs(args, true, &s);
-    ReadConf(s.conf, &s);
-    gate->fromStack = ApplyArgs(args, false, &s);
+    bool fromStack = false;
+    FaillockSettings s = Settings(FaillockArgs(service), &fromStack);
+    gate->fromStack = fromStack;
     std::snprintf(gate->dir, sizeof gate->dir, "%s", s.dir.c_str());
     gate->deny = s.deny;
     gate->failInterval = s.failInterval;
@@ -188,6 +197,10 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
     if (gate->unlockTime != 0 && latest + gate->unlockTime < now) return;
     gate->locked = 1;
     gate->unlockAt = gate->unlockTime == 0 ? -1 : latest + gate->unlockTime;
+}
+
+std::string FaillockTallyDir(std::string_view args) {
+    return Settings(args, nullptr).dir;
 }
 
 void CheckShell(const char *field, CredShellGate *gate) {
