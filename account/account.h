@@ -203,6 +203,7 @@ typedef struct CredPamDecider {
     char type[16];
     char control[64];
     int status;                    /* the module's return code */
+    const char *statusName;        /* static: its name in a control ("auth_err", ...) */
     char text[CRED_PAM_TEXT_SIZE]; /* pam_strerror's text for it */
 } CredPamDecider;
 
