@@ -78,11 +78,13 @@ class WorldProgramTest(unittest.TestCase):
 
 
 class World:
-    """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d."""
+    """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d.
+    nologin (text, may be set between runs): /run/nologin, on a private tmpfs over /run."""
 
     def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
-                 shells=None, pamd=None):
+                 shells=None, pamd=None, nologin=None):
         self.dir = scratch("world")
+        self.nologin = nologin
         self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
         os.mkdir(os.path.join(self.dir, "security"), 0o755)
         for name, text, mode in (("passwd", passwd, 0o644), ("shadow", shadow, 0o640),
@@ -118,6 +120,10 @@ class World:
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
         script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
+        if self.nologin is not None:
+            self.write("nologin", self.nologin, 0o644)
+            script.append('mount -t tmpfs -o mode=755 tmpfs /run && cp "%s/nologin" /run/nologin || exit 97'
+                          % self.dir)
         drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
         script.append('exec %s"$@"' % drop)
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)
@@ -127,6 +133,18 @@ class World:
 
     def pty(self, argv, steps, user=None, env=None, **kw):
         return pty_session(self.wrap(argv, user=user), steps, env=env, **kw)
+
+
+def pam_answers(world, service, user, stdin, user_id=None, env=None):
+    """pamtester's answers in world: (authenticate ok, its text, account ok or None, its text);
+    acct_mgmt runs only after a successful authenticate."""
+    t = world.run(["pamtester", service, user, "authenticate", "acct_mgmt"], stdin=stdin, user=user_id,
+                  env=env)
+    failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
+    text = failed[-1] if failed else "Success"
+    if "successfully authenticated" not in t.out:
+        return False, text, None, None
+    return True, "Success", t.status == 0, text
 
 
 class Result(collections.namedtuple("Result", "stdout stderr status")):
