@@ -32,6 +32,7 @@ struct Conversation {
     std::vector<PamTraceEvent> trace;  // the answers of the step running
     std::string expect;                // what pam_debug says after the marker just seen
     CredAccount *out;
+    int lines = 0;  // the stack's lines: markers name no other
 };
 
 void Copy(char *dst, std::size_t size, std::string_view src) {
@@ -75,7 +76,7 @@ bool Traced(Conversation *c, std::string_view text) {
         e.value = std::atoi(std::string(what).c_str());
         c->expect = std::string(c->step) + "=" + PamValueName(e.value);
     }
-    c->trace.push_back(e);
+    if (e.line >= 0 && e.line < c->lines && e.value < kPamValues) c->trace.push_back(e);
     return true;
 }
 
@@ -145,6 +146,7 @@ void KeepStack(const PamStack &stack, CredAccount *out) {
 
 // Why a run from a private copy could change what it diagnoses, or "".
 std::string Unsafe(const PamRequest &request, const PamStack &stack) {
+    if (request.service[0] == '\0') return "no service is named";
     if (std::strchr(request.service, '/') != nullptr)
         return "a service named by a path cannot be run from a private copy";
     if (std::strchr(request.user, '/') != nullptr) return "the user name has a '/'";
@@ -204,7 +206,10 @@ bool Prepare(const PamRequest &request, const PamStack &stack, PamPrivateFolder 
     // A line too long for markers: the copy goes without them.
     if (!RenderStack(stack, service.c_str(), o, &files)) {
         o.marker.clear();
-        RenderStack(stack, service.c_str(), o, &files);
+        if (!RenderStack(stack, service.c_str(), o, &files)) {
+            *error = "a line of the stack is too long to copy";
+            return false;
+        }
     }
     *marker = o.marker;
     for (const PamFile &file : files)
@@ -212,11 +217,11 @@ bool Prepare(const PamRequest &request, const PamStack &stack, PamPrivateFolder 
     return true;
 }
 
-// Names the module whose answer refused a step, when the trace explains
+// Records the module whose answer refused a step, when the trace explains
 // the step's status.
-void NameDecider(const PamRequest &request, const PamStack &stack,
-                 const std::vector<PamTraceEvent> &trace, int status, pam_handle_t *handle,
-                 CredAccount *out) {
+void RecordDecider(const PamRequest &request, const PamStack &stack,
+                   const std::vector<PamTraceEvent> &trace, int status, pam_handle_t *handle,
+                   CredAccount *out) {
     PamDecision d = EvaluateTrace(stack, trace);
     int value = -1;
     int line = trace.empty() || d.status != status ? -1 : NameDecider(stack, trace, d, &value);
@@ -244,19 +249,36 @@ bool OtherUser(const char *user) {
     return pw == nullptr || std::strcmp(pw->pw_name, user) != 0;
 }
 
+// Whether pam_unix failed in the authentication (untraced: it is there).
 bool UnixFailed(const PamStack &stack, const std::vector<PamTraceEvent> &trace, bool traced) {
-    for (const PamStackLine &l : stack.lines)
-        if (!traced && l.type == "auth" && BaseName(l.module) == "pam_unix.so") return true;
+    auto isUnix = [&stack](int line) {
+        return BaseName(stack.lines[static_cast<std::size_t>(line)].module) == "pam_unix.so";
+    };
+    for (std::size_t i = 0; i < stack.lines.size() && !traced; ++i)
+        if (stack.lines[i].type == "auth" && isUnix(static_cast<int>(i))) return true;
     for (const PamTraceEvent &e : trace)
-        if (e.value != kTraceEnter && e.value != PAM_SUCCESS &&
-            BaseName(stack.lines[static_cast<std::size_t>(e.line)].module) == "pam_unix.so")
-            return true;
+        if (e.value != kTraceEnter && e.value != PAM_SUCCESS && isUnix(e.line)) return true;
     return false;
+}
+
+// After a failed authentication: the module that refused, and whether
+// that was pam_unix refusing to check another user's password.
+void AuthenticationFailed(const PamRequest &request, const PamStack &stack,
+                          const std::vector<PamTraceEvent> &trace, bool traced, int status,
+                          pam_handle_t *handle, CredAccount *out) {
+    RecordDecider(request, stack, trace, status, handle, out);
+    if (std::string_view(request.credentialModule) != "pam_unix.so" ||
+        !UnixFailed(stack, trace, traced) || !OtherUser(request.user))
+        return;
+    out->accountNotes |= CRED_ANOTE_PAM_UNIX_NOT_ROOT;
+    if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
+        out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
 }
 
 void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolder &folder,
          const std::string &marker, CredAccount *out) {
-    Conversation c{request.password, marker, "auth", {}, {}, out};
+    Conversation c{
+        request.password, marker, "auth", {}, {}, out, static_cast<int>(stack.lines.size())};
     pam_conv conversation{Converse, &c};
     pam_handle_t *handle = nullptr;
     std::string confdir = folder.Path() + "/pam.d";
@@ -277,13 +299,7 @@ void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolde
     Record(handle, status, &out->pamAuthenticate);
     std::vector<PamTraceEvent> auth = std::move(c.trace);
     if (status != PAM_SUCCESS) {
-        NameDecider(request, stack, auth, status, handle, out);
-        if (std::string_view(request.credentialModule) == "pam_unix.so" &&
-            UnixFailed(stack, auth, !marker.empty()) && OtherUser(request.user)) {
-            out->accountNotes |= CRED_ANOTE_PAM_UNIX_NOT_ROOT;
-            if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
-                out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
-        }
+        AuthenticationFailed(request, stack, auth, !marker.empty(), status, handle, out);
     } else {
         if (PermitOnly(stack, auth)) out->accountNotes |= CRED_ANOTE_PAM_PERMIT_ONLY;
         c.trace.clear();
@@ -294,7 +310,7 @@ void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolde
         status = pam_acct_mgmt(handle, 0);
         out->pamAccountRun = 1;
         Record(handle, status, &out->pamAccount);
-        if (status != PAM_SUCCESS) NameDecider(request, stack, c.trace, status, handle, out);
+        if (status != PAM_SUCCESS) RecordDecider(request, stack, c.trace, status, handle, out);
     }
     pam_end(handle, status);
 }

@@ -22,12 +22,16 @@ NOW = int(time.time())
 # Asks for a code (echoed) and the password (hidden): success for "" and "secret".
 PROMPT_MODULE = r"""
 #include <security/pam_ext.h>
+#include <stdlib.h>
 #include <string.h>
 int pam_sm_authenticate(pam_handle_t *h, int flags, int argc, const char **argv) {
     char *code = NULL, *pass = NULL;
     pam_prompt(h, PAM_PROMPT_ECHO_ON, &code, "Code: ");
     pam_prompt(h, PAM_PROMPT_ECHO_OFF, &pass, "Password: ");
-    return code && !*code && pass && !strcmp(pass, "secret") ? PAM_SUCCESS : PAM_AUTH_ERR;
+    int ok = code && !*code && pass && !strcmp(pass, "secret");
+    free(code);
+    free(pass);
+    return ok ? PAM_SUCCESS : PAM_AUTH_ERR;
 }
 """
 
