@@ -88,7 +88,7 @@ PAMD = {
     "missing": "-auth optional pam_missing.so\nauth required pam_permit.so\n-account required pam_missing.so\n",
     "unknown": debug("[default=ignore] user_unknown"),
     "sufficient": debug("required auth_err", "sufficient success", "required cred_err"),
-    "newtok": debug("required success", "account required new_authtok_reqd", "account required success"),
+    "newtok": debug("required success", "account sufficient new_authtok_reqd", "account required perm_denied"),
 }
 USERS = {"root": 0, "alice": 1000, "bob": 1001, "olga": 1002, "dave": 1003, "sys1": 500, "nobody": 65534}
 # Old failures, two recent ones; bob's three and nobody's one come from failed logins.
