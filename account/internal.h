@@ -177,9 +177,10 @@ struct PamDecision {
     int status = 0;
 };
 PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent> &trace);
-// The line to name for a failed step: the deciding one, or, when that is
-// pam_deny reached after others failed, the last module that answered with
-// a failure other than "user unknown" or "ignore"; -1 when none did.
+// The line to name for a failed step: the deciding one; when that is
+// pam_deny, or none decided, the last module before it that answered with
+// a failure other than "user unknown" or "ignore" (none decided and none
+// failed so: the last that did not succeed); -1 when there is none.
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
                 const PamDecision &decision, int *value);
 // The kind of a decider: module (base name), type, its answer, and the

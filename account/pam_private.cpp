@@ -56,6 +56,26 @@ bool CopyFile(int from, const std::string &path, std::string *error) {
     return ok;
 }
 
+// Makes mine, the private stand-in for the tally folder dir, with a copy
+// of user's tally; *made is false when the tally stays where it is.
+bool StandIn(const std::string &dir, const char *user, const std::string &mine, bool *made,
+             std::string *error) {
+    std::string tally = dir + "/" + user;
+    int fd = open(tally.c_str(), O_RDONLY | O_CLOEXEC);
+    bool absent = fd < 0 && (errno == ENOENT || errno == ENOTDIR);
+    // A tally this process may not write stays where it is: pam_faillock,
+    // run by this process, can neither change it nor open it (it opens the
+    // tally for writing, also to read it), and answers as it would here.
+    *made = absent || faccessat(AT_FDCWD, tally.c_str(), W_OK, AT_EACCESS) == 0;
+    bool ok = !*made || mkdir(mine.c_str(), 0700) == 0;
+    if (!ok) *error = Why("cannot make a private tally folder");
+    // The copy holds what the module would read (nothing when the tally is
+    // absent, or may be written but not read).
+    if (ok && *made && fd >= 0) ok = CopyFile(fd, mine + "/" + user, error);
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
 }  // namespace
 
 PamPrivateFolder::~PamPrivateFolder() {
@@ -104,25 +124,10 @@ bool PamPrivateFolder::RedirectTallies(const PamStack &stack, const char *user,
         while (k < real.size() && real[k] != dir) ++k;
         if (k == real.size()) {
             real.push_back(dir);
-            copy.emplace_back();
-            std::string tally = dir + "/" + user, mine = path_ + "/faillock-" + std::to_string(k);
-            int fd = open(tally.c_str(), O_RDONLY | O_CLOEXEC);
-            bool absent = fd < 0 && (errno == ENOENT || errno == ENOTDIR);
-            // A tally this process may neither read nor write stays where it
-            // is: pam_faillock, run by this process, cannot change it either.
-            if (fd < 0 && !absent && faccessat(AT_FDCWD, tally.c_str(), W_OK, AT_EACCESS) != 0)
-                continue;
-            if (mkdir(mine.c_str(), 0700) != 0) {
-                *error = Why("cannot make a private tally folder");
-                if (fd >= 0) close(fd);
-                return false;
-            }
-            // The copy holds what the module would read (nothing when the
-            // tally is absent or only writable).
-            bool ok = fd < 0 || CopyFile(fd, mine + "/" + user, error);
-            if (fd >= 0) close(fd);
-            if (!ok) return false;
-            copy[k] = mine;
+            copy.emplace_back(path_ + "/faillock-" + std::to_string(k));
+            bool made = false;
+            if (!StandIn(dir, user, copy[k], &made, error)) return false;
+            if (!made) copy[k].clear();
         }
         // The last dir= of a line wins over earlier ones and the file's.
         if (!copy[k].empty()) (*extraArgs)[i] = " dir=" + copy[k];

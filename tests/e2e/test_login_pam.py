@@ -79,11 +79,13 @@ PAMD = {
     "dirperm": JUMPS % ("", "acct=perm_denied"),
     # How Linux-PAM weighs answers.
     "requisite": debug("required success", "requisite perm_denied", "required auth_err"),
-    "substack": "auth substack subdone\n" + debug("required cred_err"),
+    "substack": debug("required success") + "auth substack subdone\nauth substack subreset\n"
+                + debug("required cred_err"),
     "subdone": debug("[success=done default=die] success", "required auth_err"),
+    "subreset": debug("required perm_denied", "[default=reset] success"),
     "reset": debug("required auth_err", "[default=reset] success", "required success"),
-    "falls": debug("[success=2 default=ignore] user_unknown", "[success=1 default=ignore] auth_err")
-             + "auth requisite pam_deny.so\n" + debug("required success"),
+    "falls": debug("[success=3 default=ignore] user_unknown", "[success=2 default=ignore] auth_err",
+                   "[success=1 default=ignore] ignore") + "auth requisite pam_deny.so\n" + debug("required success"),
     "badjump": debug("[success=5] success", "required success"),
     "missing": "-auth optional pam_missing.so\nauth required pam_permit.so\n-account required pam_missing.so\n",
     "unknown": debug("[default=ignore] user_unknown"),
@@ -170,6 +172,7 @@ class LoginPamTest(harness.WorldProgramTest):
         for user, count in FAILED_LOGINS.items():
             for _ in range(count):
                 cls.world.run(["pamtester", "fl", user, "authenticate"], stdin=b"wrong\n", env=cls.env)
+        os.chmod(os.path.join(cls.tally_dir, "bob"), 0o664)  # uid 65534 may read it, not write it
         cls.saved = {user: (read(os.path.join(cls.tally_dir, user)), os.stat(os.path.join(cls.tally_dir, user)))
                      for user in os.listdir(cls.tally_dir)}
 
