@@ -5,6 +5,7 @@ modules run from private stacks in a fixture world, as root and as uid
 65534.  pam_debug stands in for a directory's module (pam_credtest.so, a
 link to it) and for stacks whose every answer is chosen."""
 
+import glob
 import json
 import os
 import struct
@@ -149,7 +150,7 @@ class LoginPamTest(harness.WorldProgramTest):
         cls.tmp = harness.scratch("tmp")
         os.chmod(cls.tmp, 0o1777)
         cred = os.path.join(cls.tools, "pam_credtest.so")
-        os.symlink("/lib/x86_64-linux-gnu/security/pam_debug.so", cred)
+        os.symlink(glob.glob("/usr/lib*/*/security/pam_debug.so")[0], cred)
         for name, text in (("passwd", "dirk:*:5000:5000::/:/bin/sh\n"), ("shadow", ""),
                            ("noise", "A\x01B" + "x" * 600 + "\nsecond line\n")):
             with open(os.path.join(cls.tools, name), "w") as f:
