@@ -94,8 +94,15 @@ PamStack Read(const Row &row, const fs::path &dir) {
     return stack;
 }
 
+// A scratch folder, removed however the test ends.
+struct Scratch {
+    fs::path path = fs::temp_directory_path() / ("credcheck-stack-" + std::to_string(getpid()));
+    ~Scratch() { fs::remove_all(path); }
+};
+
 TEST(PamStack, AsLinuxPamReadsIt) {
-    fs::path base = fs::temp_directory_path() / ("credcheck-stack-" + std::to_string(getpid()));
+    Scratch scratch;
+    const fs::path &base = scratch.path;
     int n = 0;
     for (const Row &row : kRows) {
         PamStack stack = Read(row, base / std::to_string(n++));
@@ -104,7 +111,6 @@ TEST(PamStack, AsLinuxPamReadsIt) {
             EXPECT_EQ(Show(stack), row.lines) << n;
         }
     }
-    fs::remove_all(base);
     // The long line, and includes that end after sixteen levels.
     PamStack stack = Read(kRows[6], base / "long");
     ASSERT_EQ(stack.lines.size(), 2u);
@@ -116,7 +122,6 @@ TEST(PamStack, AsLinuxPamReadsIt) {
     EXPECT_EQ(stack.lines[0].depth, 15);
     // An @include that cannot be read stops the run.
     EXPECT_TRUE(Read(kRows[8], base / "abort").aborts);
-    fs::remove_all(base);
 }
 
 }  // namespace
