@@ -206,6 +206,7 @@ typedef struct CredPamDecider {
     char type[16];
     char control[64];
     int status;                    /* the module's return code */
+    const char *statusName;        /* static: its name in a control ("auth_err", ...) */
     char text[CRED_PAM_TEXT_SIZE]; /* pam_strerror's text for it */
 } CredPamDecider;
 
@@ -233,7 +234,7 @@ typedef struct CredSsh {
     const char *keysOff; /* static: the setting that turns keys off, or null */
     int nproblems;
     CredSshProblem problems[CRED_SSH_MAX_PROBLEMS]; /* paths StrictModes refuses */
-    char reason[CRED_MESSAGE_SIZE]; /* when sshd refuses: why, in words */
+    char reason[CRED_MESSAGE_SIZE];                 /* when sshd refuses: why, in words */
 } CredSsh;
 
 typedef struct CredAccount {

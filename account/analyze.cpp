@@ -169,24 +169,21 @@ const char *Service(const CredLoginOptions &o) {
 }
 
 // The module that holds a credential from source: pam_unix for the local
-// files; for a directory, its own module, or "" when it has none known.
-const char *CredentialModule(const char *source, bool directory) {
-    static const char *const kModules[][2] = {
-        {"sss", "pam_sss.so"}, {"ldap", "pam_ldap.so"}, {"winbind", "pam_winbind.so"}};
-    if (!directory) return "pam_unix.so";
-    for (const auto &row : kModules)
-        if (std::strcmp(source, row[0]) == 0) return row[1];
-    return "";
+// files; a directory's own module is named after its source (pam_sss for
+// sss, pam_ldap, pam_winbind).  A source without such a module names one
+// that no stack holds, so no module's answer is taken for the credential's.
+std::string CredentialModule(const char *source, bool directory) {
+    return directory ? "pam_" + std::string(source) + ".so" : "pam_unix.so";
 }
 
 void RunLoginPam(const CredAccount &a, const char *user, const char *password,
                  const CredLoginOptions &o, CredAccount *out) {
-    const char *module = CredentialModule(a.passwdSource, a.directory);
+    std::string module = CredentialModule(a.passwdSource, a.directory);
     // The local hash already shows a wrong password: PAM is not asked, so
     // that no failure is counted against the user.
     bool wrong = a.passwordChecked && !a.directory && !a.authenticates &&
                  !(a.notes & CRED_NOTE_MATCHES_LOCKED);
-    PamRequest request{Service(o), user, password != nullptr ? password : "", module,
+    PamRequest request{Service(o), user, password != nullptr ? password : "", module.c_str(),
                        wrong ? "the password does not match the local hash" : nullptr};
     RunPam(request, out);
     if (!a.directory || password == nullptr) return;
@@ -197,7 +194,7 @@ void RunLoginPam(const CredAccount &a, const char *user, const char *password,
         out->passwordChecked = 1;
         out->authenticates = 0;
     }
-    if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module);
+    if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module.c_str());
 }
 
 CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, const struct spwd *sp,

@@ -247,8 +247,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
             if (pw->pw_name == nullptr || !seen.Insert(pw->pw_name)) continue;
             char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
             passwdSources.Name(pw->pw_name, passwdSource, sizeof passwdSource);
-            if (passwdSource[0] == '\0')
-                CopyText(passwdSource, sizeof passwdSource, "unknown");
+            if (passwdSource[0] == '\0') CopyText(passwdSource, sizeof passwdSource, "unknown");
             struct spwd entry, *sp = nullptr;
             int shadowErrno = 0;
             if (NeedsShadowLookup(pw, passwdSource)) {

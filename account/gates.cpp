@@ -154,15 +154,19 @@ std::string FaillockArgs(const char *service) {
     return chosen != nullptr ? chosen->args : std::string();
 }
 
-// faillock.conf, which the service's arguments override (a conf= argument
-// names another file).
-FaillockSettings LoadFaillockSettings(const char *service) {
+// The settings of a pam_faillock line with arguments args: they override
+// the file, which a conf= argument names.
+FaillockSettings SettingsOf(std::string_view args) {
     FaillockSettings s;
-    std::string args = FaillockArgs(service);
     ApplyArgs(args, true, &s);
     ReadConf(s.conf, &s);
     s.fromStack = ApplyArgs(args, false, &s);
     return s;
+}
+
+// The settings that decide a lock for service.
+FaillockSettings LoadFaillockSettings(const char *service) {
+    return SettingsOf(FaillockArgs(service));
 }
 
 // The records of a tally file, as pam_faillock writes them.
@@ -348,6 +352,10 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
     if (gate->unlockTime != 0 && gate->lastFailure + gate->unlockTime < now) return;
     gate->locked = 1;
     gate->unlockAt = gate->unlockTime == 0 ? -1 : gate->lastFailure + gate->unlockTime;
+}
+
+std::string FaillockTallyDir(std::string_view args) {
+    return SettingsOf(args).dir;
 }
 
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed) {

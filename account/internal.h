@@ -86,30 +86,135 @@ unsigned long SupportTrials();
 
 // ---- pam_stack.cpp: a service's stack as Linux-PAM reads it ------------------
 
+// Linux-PAM's return values, PAM_SUCCESS (0) to PAM_INCOMPLETE (31).
+constexpr int kPamValues = 32;
+// What Linux-PAM does with a module's answer; a positive action skips that
+// many of the following lines (of the same substack).
+enum PamAction : int {
+    kActionIgnore = 0,
+    kActionOk = -1,
+    kActionDone = -2,
+    kActionBad = -3,
+    kActionDie = -4,
+    kActionReset = -5
+};
+
 struct PamStackLine {
     std::string type;       // "auth", "account", "password" or "session"
-    bool optional = false;  // written "-type": a module that cannot be loaded is skipped
+    bool optional = false;  // written "-type": only the log stays silent when it is missing
     std::string control;    // as written: "required", "[success=1 default=ignore]", ...
-    std::string module;     // as written: "pam_unix.so" or a path
-    std::string args;       // the arguments, as written, one space between them
+    std::string module;     // as written: "pam_unix.so" or a path; a substack's name
+    std::string args;       // the arguments, as written
     int depth = 0;          // 0 in the service's own file, 1 and more through include/substack
+    int level = 0;          // substacks around the line: jumps, done and die stay within one
+    bool substack = false;  // opens a substack: the lines after it with a higher level
+    bool mustFail = false;  // Linux-PAM answers PAM_PERM_DENIED without a module (a bad line)
+    int actions[kPamValues] = {};  // the action for each answer
 };
 
 struct PamStack {
-    std::vector<PamStackLine> lines;  // every type, in order, includes followed
+    std::vector<PamStackLine> lines;  // auth, account, password, session; includes followed
     bool fromOther = false;           // the service has no file of its own: "other" answered
+    bool complete = true;             // false: too many lines, the rest was not read
+    bool aborts = false;              // the service's file fails to load: PAM does not start
 };
 
 // Read service's stack from confdir (confdir/SERVICE, else confdir/other),
-// or, when confdir does not exist, from pamConf.  False when neither has it.
+// or, when confdir does not exist, from pamConf.  A type the service has no
+// line of comes from "other", as Linux-PAM does.  False when neither has it.
 bool ReadPamStack(const char *service, PamStack *stack, const char *confdir = "/etc/pam.d",
                   const char *pamConf = "/etc/pam.conf");
 // A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
 std::string_view BaseName(std::string_view path);
+// The name of a return value in a control ("success", "auth_err", ...).
+const char *PamValueName(int value);
 
 // Whether pw's credential may sit behind its password field: a shadow
 // entry, or a directory's placeholder.
 bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource);
+
+// ---- pam_render.cpp: the private copy of a stack, which reports each answer ----
+
+// The private copy's files: the service's (in the folder's pam.d), and
+// one per substack.
+struct PamFile {
+    std::string name;  // within the private folder
+    std::string text;
+};
+
+// How the copy is written.  With a marker, each module's line is followed
+// by lines that show its answer through the conversation and then act on it
+// as the module's own line would: the run is the same, and each answer is
+// seen in order ("MARKER-LINE-VALUE"; "MARKER-LINE-enter" for a substack).
+struct PamRenderOptions {
+    std::string folder;                  // the private folder, an absolute path
+    std::string marker;                  // "" for a copy without markers
+    std::string helpers;                 // the folder of pam_echo, pam_debug and pam_permit
+    std::vector<std::string> extraArgs;  // per line of the stack: arguments to add
+};
+
+// The auth and account lines of stack for a private folder; false when a
+// line would be longer than Linux-PAM reads (then retry without markers).
+bool RenderStack(const PamStack &stack, const char *service, const PamRenderOptions &options,
+                 std::vector<PamFile> *files);
+
+// ---- pam_decide.cpp: which answer refused ------------------------------------
+
+constexpr int kTraceEnter = -2;    // a substack was entered
+constexpr int kTraceInvalid = -1;  // the module answered a value Linux-PAM does not know
+
+// One step of a traced run: the answer of stack.lines[line], in order.
+struct PamTraceEvent {
+    int line;
+    int value;  // 0..31, or kTraceInvalid, or kTraceEnter
+};
+
+// The line whose answer decided a step and the step's status, evaluated as
+// Linux-PAM evaluates the stack; line -1 when no answer decided.
+struct PamDecision {
+    int line = -1;
+    int value = -1;
+    int status = 0;
+};
+PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent> &trace);
+// The line to name for a failed step: the deciding one; when that is
+// pam_deny, or none decided, the last module before it that answered with
+// a failure other than "user unknown" or "ignore" (none decided and none
+// failed so: the last that did not succeed); -1 when there is none.
+int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
+                const PamDecision &decision, int *value);
+// The kind of a decider: module (base name), type, its answer, and the
+// module that holds the credential.
+CredPamDeciderKind DeciderKind(std::string_view module, std::string_view type, int value,
+                               std::string_view credentialModule);
+// Whether success in an auth trace came only from pam_permit or pam_rootok
+// (the modules that answered success otherwise check no credential).
+bool PermitOnly(const PamStack &stack, const std::vector<PamTraceEvent> &trace);
+
+// ---- pam_private.cpp: the private folder the run reads its stack from -------
+
+// A folder of its own (mode 0700) that holds the copy of the stack and of
+// the user's pam_faillock tallies; removed with everything in it on
+// destruction.
+class PamPrivateFolder {
+  public:
+    PamPrivateFolder() = default;
+    PamPrivateFolder(const PamPrivateFolder &) = delete;
+    PamPrivateFolder &operator=(const PamPrivateFolder &) = delete;
+    ~PamPrivateFolder();
+    // Make the folder; false (and why in *error) when it cannot be made.
+    bool Create(std::string *error);
+    const std::string &Path() const { return path_; }
+    bool Write(const PamFile &file, std::string *error);
+    // For each pam_faillock line of stack, the "dir=" argument that points
+    // it at a private copy of user's tally (none where this process cannot
+    // write the real one either); one per line.
+    bool RedirectTallies(const PamStack &stack, const char *user,
+                         std::vector<std::string> *extraArgs, std::string *error);
+
+  private:
+    std::string path_;
+};
 
 // ---- pam.cpp: the PAM run, which changes nothing it diagnoses ------------------
 
@@ -133,6 +238,10 @@ void ReadNologin(CredNologinGate *gate);
 // in service's stack) and the user's tally at time now.
 void ReadFaillock(const char *service, const char *user, bool root, long long now,
                   CredFaillockGate *gate);
+// The tally folder of a pam_faillock line with arguments args (its dir=,
+// else that of the file its conf= names, else faillock.conf's, else the
+// default).
+std::string FaillockTallyDir(std::string_view args);
 // The shell a session would start from the passwd field, whether it can,
 // and whether the shells file lists the field.
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed);

@@ -1,84 +1,341 @@
-// pam.cpp - run a PAM service for a user: pam_authenticate, then
-// pam_acct_mgmt, with a conversation that answers every prompt with the
-// password.  Each step keeps its return code and pam_strerror's text.
+// pam.cpp - run a PAM service for a user as a login does, from a private
+// copy of its stack: pam_authenticate, then pam_acct_mgmt only after it
+// succeeded.  The conversation gives the password to hidden prompts only
+// and keeps what the modules say; the copy's markers give each module's
+// answer, from which the module that refused is named.
+#include <dlfcn.h>
+#include <link.h>
+#include <pwd.h>
 #include <security/pam_appl.h>
 #include <string.h>
+#include <sys/random.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "account/internal.h"
 
 namespace credaccount {
 namespace {
 
-// Answers hidden and echoed prompts with the password; shows nothing.
-// The replies are malloc'ed: PAM frees them.
+struct Conversation {
+    const char *password;
+    std::string marker;                // the copy's markers start with it; "" when untraced
+    const char *step = "auth";         // pam_debug's word for the step running ("auth", "acct")
+    std::vector<PamTraceEvent> trace;  // the answers of the step running
+    std::string expect;                // what pam_debug says after the marker just seen
+    CredAccount *out;
+    int lines = 0;  // the stack's lines: markers name no other
+};
+
+void Copy(char *dst, std::size_t size, std::string_view src) {
+    std::snprintf(dst, size, "%.*s", static_cast<int>(src.size()), src.data());
+}
+
+// A module's message as the record keeps it: printable (line breaks and
+// tabs as spaces, other control characters as '?') and bounded.
+void Keep(int style, const char *text, CredAccount *out) {
+    if (out->nmessages == CRED_PAM_MAX_MESSAGES) return;
+    CredPamMessage &m = out->messages[out->nmessages++];
+    m.style = style;
+    std::string_view t = text != nullptr ? text : "";
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
+    std::size_t n = 0;
+    for (char c : t.substr(0, sizeof m.text - 1)) {
+        auto u = static_cast<unsigned char>(c);
+        m.text[n++] = u == '\n' || u == '\t' ? ' ' : u < 0x20 || u == 0x7f ? '?' : c;
+    }
+    m.text[n] = '\0';
+}
+
+// Takes a marker of the copy (or what pam_debug says after one) into the
+// trace; false for anything a module said.
+bool Traced(Conversation *c, std::string_view text) {
+    if (c->marker.empty()) return false;
+    std::string expect = std::move(c->expect);
+    c->expect.clear();
+    if (!expect.empty() && text == expect) return true;
+    if (text.substr(0, c->marker.size() + 1) != c->marker + "-") return false;
+    text.remove_prefix(c->marker.size() + 1);
+    std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return false;
+    PamTraceEvent e{std::atoi(std::string(text.substr(0, dash)).c_str()), 0};
+    std::string_view what = text.substr(dash + 1);
+    if (what == "enter") {
+        e.value = kTraceEnter;
+    } else if (what == "x") {
+        e.value = kTraceInvalid;
+    } else {
+        e.value = std::atoi(std::string(what).c_str());
+        c->expect = std::string(c->step) + "=" + PamValueName(e.value);
+    }
+    if (e.line >= 0 && e.line < c->lines && e.value < kPamValues) c->trace.push_back(e);
+    return true;
+}
+
+void FreeReplies(pam_response *replies, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (replies[i].resp != nullptr) explicit_bzero(replies[i].resp, strlen(replies[i].resp));
+        std::free(replies[i].resp);
+    }
+    std::free(replies);
+}
+
+// The password goes to hidden prompts only.  An echoed prompt asks for
+// something else (a code, a name): it gets an empty answer and its text is
+// kept.  Replies are malloc'ed; PAM frees them.
 int Converse(int count, const struct pam_message **messages, struct pam_response **replies,
              void *data) {
     if (count <= 0 || count > PAM_MAX_NUM_MSG) return PAM_CONV_ERR;
+    auto *c = static_cast<Conversation *>(data);
     auto *out = static_cast<pam_response *>(std::calloc(count, sizeof(pam_response)));
     if (out == nullptr) return PAM_BUF_ERR;
-    const char *password = static_cast<const char *>(data);
     for (int i = 0; i < count; ++i) {
         int style = messages[i]->msg_style;
-        if (style != PAM_PROMPT_ECHO_OFF && style != PAM_PROMPT_ECHO_ON) continue;
-        out[i].resp = strdup(password);
-        if (out[i].resp == nullptr) {
-            for (int j = 0; j < i; ++j) {
-                if (out[j].resp != nullptr) explicit_bzero(out[j].resp, strlen(out[j].resp));
-                std::free(out[j].resp);
+        const char *text = messages[i]->msg != nullptr ? messages[i]->msg : "";
+        if (style == PAM_PROMPT_ECHO_OFF || style == PAM_PROMPT_ECHO_ON) {
+            out[i].resp = strdup(style == PAM_PROMPT_ECHO_OFF ? c->password : "");
+            if (out[i].resp == nullptr) {
+                FreeReplies(out, i);
+                return PAM_BUF_ERR;
             }
-            std::free(out);
-            return PAM_BUF_ERR;
+        } else if (style != PAM_ERROR_MSG && style != PAM_TEXT_INFO) {
+            FreeReplies(out, i);
+            return PAM_CONV_ERR;
         }
+        if (style != PAM_PROMPT_ECHO_OFF && !(style == PAM_TEXT_INFO && Traced(c, text)))
+            Keep(style, text, c->out);
     }
     *replies = out;
     return PAM_SUCCESS;
 }
 
+// Failure delays would only slow the report down.
+void NoDelay(int, unsigned, void *) {}
+
 void Record(pam_handle_t *handle, int status, CredPamStep *step) {
     step->status = status;
     const char *text = pam_strerror(handle, status);
-    std::snprintf(step->text, sizeof step->text, "%s", text != nullptr ? text : "unknown");
+    Copy(step->text, sizeof step->text, text != nullptr ? text : "unknown");
+}
+
+void NotRun(CredPamStep *step, std::string_view why) {
+    step->status = -1;
+    Copy(step->text, sizeof step->text, "not run: " + std::string(why));
+}
+
+void KeepStack(const PamStack &stack, CredAccount *out) {
+    for (const PamStackLine &l : stack.lines) {
+        if ((l.type != "auth" && l.type != "account") || out->nstack == CRED_PAM_MAX_LINES)
+            continue;
+        CredPamLine &c = out->stack[out->nstack++];
+        Copy(c.type, sizeof c.type, (l.optional ? "-" : "") + l.type);
+        Copy(c.control, sizeof c.control, l.control);
+        Copy(c.module, sizeof c.module, l.module);
+        Copy(c.args, sizeof c.args, l.args);
+        c.depth = l.depth;
+    }
+}
+
+// Why a run from a private copy could change what it diagnoses, or "".
+std::string Unsafe(const PamRequest &request, const PamStack &stack) {
+    if (request.service[0] == '\0') return "no service is named";
+    if (std::strchr(request.service, '/') != nullptr)
+        return "a service named by a path cannot be run from a private copy";
+    if (std::strchr(request.user, '/') != nullptr) return "the user name has a '/'";
+    if (!stack.complete) return "the stack has more lines than the report copies";
+    for (const PamStackLine &l : stack.lines)
+        if (BaseName(l.module) == "pam_tally.so" || BaseName(l.module) == "pam_tally2.so")
+            return "the stack has " + std::string(BaseName(l.module)) +
+                   ", which counts failures where no copy can take them";
+    return "";
+}
+
+// The folder of the modules that mark the copy (that of Linux-PAM's own
+// modules, beside the library), or "" when one of them is missing.
+std::string Helpers() {
+    void *pam = dlopen("libpam.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    link_map *map = nullptr;
+    bool found = pam != nullptr && dlinfo(pam, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
+                 map->l_name != nullptr;
+    std::string library = found ? map->l_name : "";
+    if (pam != nullptr) dlclose(pam);
+    std::size_t slash = library.rfind('/');
+    if (slash == std::string::npos) return "";
+    std::string folder = library.substr(0, slash) + "/security";
+    for (const char *module : {"pam_echo.so", "pam_debug.so", "pam_permit.so"})
+        if (access((folder + "/" + module).c_str(), R_OK) != 0) return "";
+    return folder;
+}
+
+// A marker no module says by chance.
+std::string NewMarker() {
+    unsigned char bytes[8];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        unsigned long long seed = static_cast<unsigned long long>(std::time(nullptr)) ^
+                                  (static_cast<unsigned long long>(getpid()) << 32);
+        for (unsigned char &b : bytes) b = static_cast<unsigned char>(seed >>= 3);
+    }
+    std::string marker = "credcheck-trace-";
+    for (unsigned char b : bytes)
+        marker += "0123456789abcdef"[b >> 4], marker += "0123456789abcdef"[b & 15];
+    return marker;
+}
+
+// Writes the private copy of stack into folder; *marker is "" when the
+// copy has no markers.
+bool Prepare(const PamRequest &request, const PamStack &stack, PamPrivateFolder *folder,
+             std::string *marker, std::string *error) {
+    PamRenderOptions o;
+    if (!folder->Create(error) ||
+        !folder->RedirectTallies(stack, request.user, &o.extraArgs, error))
+        return false;
+    o.folder = folder->Path();
+    o.helpers = Helpers();
+    o.marker = o.helpers.empty() ? "" : NewMarker();
+    std::string service = request.service;
+    for (char &ch : service) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    std::vector<PamFile> files;
+    // A line too long for markers: the copy goes without them.
+    if (!RenderStack(stack, service.c_str(), o, &files)) {
+        o.marker.clear();
+        if (!RenderStack(stack, service.c_str(), o, &files)) {
+            *error = "a line of the stack is too long to copy";
+            return false;
+        }
+    }
+    *marker = o.marker;
+    for (const PamFile &file : files)
+        if (!folder->Write(file, error)) return false;
+    return true;
+}
+
+// Records the module whose answer refused a step, when the trace explains
+// the step's status.
+void RecordDecider(const PamRequest &request, const PamStack &stack,
+                   const std::vector<PamTraceEvent> &trace, int status, pam_handle_t *handle,
+                   CredAccount *out) {
+    PamDecision d = EvaluateTrace(stack, trace);
+    int value = -1;
+    int line = trace.empty() || d.status != status ? -1 : NameDecider(stack, trace, d, &value);
+    if (line < 0) return;
+    const PamStackLine &l = stack.lines[static_cast<std::size_t>(line)];
+    CredPamDecider &by = out->decidedBy;
+    std::string_view module = BaseName(l.module);
+    by.kind = DeciderKind(module, l.type, value, request.credentialModule);
+    Copy(by.module, sizeof by.module, module);
+    Copy(by.type, sizeof by.type, l.type);
+    Copy(by.control, sizeof by.control, l.control);
+    by.status = value;
+    by.statusName = PamValueName(value);
+    const char *text = pam_strerror(handle, value);
+    Copy(by.text, sizeof by.text, text != nullptr ? text : "unknown");
+}
+
+// Whether this process is neither root nor the user: pam_unix's helper
+// then refuses to check the user's password.
+bool OtherUser(const char *user) {
+    if (geteuid() == 0) return false;
+    struct passwd entry, *pw = nullptr;
+    char buffer[4096];
+    getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &pw);
+    return pw == nullptr || std::strcmp(pw->pw_name, user) != 0;
+}
+
+// Whether pam_unix failed in the authentication (untraced: it is there).
+bool UnixFailed(const PamStack &stack, const std::vector<PamTraceEvent> &trace, bool traced) {
+    auto isUnix = [&stack](int line) {
+        return BaseName(stack.lines[static_cast<std::size_t>(line)].module) == "pam_unix.so";
+    };
+    for (std::size_t i = 0; i < stack.lines.size() && !traced; ++i)
+        if (stack.lines[i].type == "auth" && isUnix(static_cast<int>(i))) return true;
+    for (const PamTraceEvent &e : trace)
+        if (e.value != kTraceEnter && e.value != PAM_SUCCESS && isUnix(e.line)) return true;
+    return false;
+}
+
+// After a failed authentication: the module that refused, and whether
+// that was pam_unix refusing to check another user's password.
+void AuthenticationFailed(const PamRequest &request, const PamStack &stack,
+                          const std::vector<PamTraceEvent> &trace, bool traced, int status,
+                          pam_handle_t *handle, CredAccount *out) {
+    RecordDecider(request, stack, trace, status, handle, out);
+    if (std::string_view(request.credentialModule) != "pam_unix.so" ||
+        !UnixFailed(stack, trace, traced) || !OtherUser(request.user))
+        return;
+    out->accountNotes |= CRED_ANOTE_PAM_UNIX_NOT_ROOT;
+    if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
+        out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
+}
+
+void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolder &folder,
+         const std::string &marker, CredAccount *out) {
+    Conversation c{
+        request.password, marker, "auth", {}, {}, out, static_cast<int>(stack.lines.size())};
+    pam_conv conversation{Converse, &c};
+    pam_handle_t *handle = nullptr;
+    std::string confdir = folder.Path() + "/pam.d";
+    int status =
+        pam_start_confdir(request.service, request.user, &conversation, confdir.c_str(), &handle);
+    out->pamAuthenticateRun = 1;
+    if (status != PAM_SUCCESS) {
+        Record(handle, status, &out->pamAuthenticate);
+        if (handle != nullptr) pam_end(handle, status);
+        return;
+    }
+    pam_set_item(handle, PAM_FAIL_DELAY, reinterpret_cast<const void *>(&NoDelay));
+    // Safe: the stack is the private copy, in which each pam_faillock line
+    // counts into a private copy of the user's tally, or into one this
+    // process can neither read nor write; no other module an auth stack
+    // may hold keeps a count.
+    status = pam_authenticate(handle, 0);
+    Record(handle, status, &out->pamAuthenticate);
+    std::vector<PamTraceEvent> auth = std::move(c.trace);
+    if (status != PAM_SUCCESS) {
+        AuthenticationFailed(request, stack, auth, !marker.empty(), status, handle, out);
+    } else {
+        if (PermitOnly(stack, auth)) out->accountNotes |= CRED_ANOTE_PAM_PERMIT_ONLY;
+        c.trace.clear();
+        c.step = "acct";
+        // Safe only after a successful authentication, as a login calls it:
+        // after a failed one, pam_faillock's account step would clear the
+        // tally (here only the private copy).
+        status = pam_acct_mgmt(handle, 0);
+        out->pamAccountRun = 1;
+        Record(handle, status, &out->pamAccount);
+        if (status != PAM_SUCCESS) RecordDecider(request, stack, c.trace, status, handle, out);
+    }
+    pam_end(handle, status);
 }
 
 }  // namespace
 
 void RunPam(const PamRequest &request, CredAccount *out) {
     out->pamRun = 1;
-    std::snprintf(out->pamService, sizeof out->pamService, "%s", request.service);
-    pam_conv conversation{Converse, const_cast<char *>(request.password)};
-    pam_handle_t *handle = nullptr;
-    int status = pam_start(request.service, request.user, &conversation, &handle);
-    if (status != PAM_SUCCESS) {
-        Record(handle, status, &out->pamAuthenticate);
-        out->pamAuthenticateRun = 1;
-        if (handle != nullptr) pam_end(handle, status);
+    Copy(out->pamService, sizeof out->pamService, request.service);
+    PamStack stack;
+    ReadPamStack(request.service, &stack);
+    KeepStack(stack, out);
+    if (stack.fromOther) out->accountNotes |= CRED_ANOTE_PAM_OTHER;
+    NotRun(&out->pamAccount, "authentication did not succeed");
+    std::string why =
+        request.skipAuthenticate != nullptr ? request.skipAuthenticate : Unsafe(request, stack);
+    PamPrivateFolder folder;
+    std::string marker;
+    if (why.empty() && !Prepare(request, stack, &folder, &marker, &why) && why.empty())
+        why = "the private copy of the stack could not be written";
+    if (!why.empty()) {
+        NotRun(&out->pamAuthenticate, why);
         return;
     }
-    if (request.skipAuthenticate != nullptr) {
-        out->pamAuthenticate.status = -1;
-        std::snprintf(out->pamAuthenticate.text, sizeof out->pamAuthenticate.text, "not run: %s",
-                      request.skipAuthenticate);
-    } else {
-        status = pam_authenticate(handle, 0);
-        out->pamAuthenticateRun = 1;
-        Record(handle, status, &out->pamAuthenticate);
-        // The account step only after a successful authentication: after a
-        // failed one, pam_faillock's account step would clear the tally.
-        if (status == PAM_SUCCESS) {
-            status = pam_acct_mgmt(handle, 0);
-            out->pamAccountRun = 1;
-            Record(handle, status, &out->pamAccount);
-        }
-    }
-    if (!out->pamAccountRun) {
-        out->pamAccount.status = -1;
-        std::snprintf(out->pamAccount.text, sizeof out->pamAccount.text,
-                      "not run: authentication did not succeed");
-    }
-    pam_end(handle, status);
+    Run(request, stack, folder, marker, out);
 }
 
 }  // namespace credaccount

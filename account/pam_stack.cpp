@@ -1,48 +1,327 @@
-// pam_stack.cpp - a service's PAM stack as Linux-PAM reads it.
+// pam_stack.cpp - a service's PAM stack as Linux-PAM reads it: the
+// service's file in /etc/pam.d (or its lines of /etc/pam.conf when that
+// folder is missing), the "other" service for each type the service has no
+// line of, include, substack and @include followed, "-type" lines,
+// "[value=action]" controls, comments and continued lines.
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "account/internal.h"
 
 namespace credaccount {
+namespace {
+
+constexpr std::size_t kLineSize = 1024;  // Linux-PAM's buffer for one logical line
+constexpr int kMaxIncludes = 16;         // the nesting at which Linux-PAM stops including
+constexpr std::size_t kMaxLines = 256;   // more than any real stack has
+constexpr const char *kTypes[] = {"auth", "account", "password", "session"};
+
+// The answers' names in a control, by value, then "default".
+// clang-format off
+constexpr const char *kValueNames[kPamValues + 1] = {
+    "success", "open_err", "symbol_err", "service_err", "system_err", "buf_err", "perm_denied",
+    "auth_err", "cred_insufficient", "authinfo_unavail", "user_unknown", "maxtries",
+    "new_authtok_reqd", "acct_expired", "session_err", "cred_unavail", "cred_expired", "cred_err",
+    "no_module_data", "conv_err", "authtok_err", "authtok_recover_err", "authtok_lock_busy",
+    "authtok_disable_aging", "try_again", "ignore", "abort", "authtok_expired", "module_unknown",
+    "bad_item", "conv_again", "incomplete", "default"};
+// clang-format on
+constexpr int kUndefined = -6;
+constexpr int kSuccess = 0, kNewAuthtokRequired = 12, kIgnoreValue = 25;
+
+struct Closer {
+    void operator()(FILE *fp) const { std::fclose(fp); }
+};
+using File = std::unique_ptr<FILE, Closer>;
+
+// One logical line as Linux-PAM assembles it: from a '#' on is a comment;
+// a line that ends with '\' goes on (the backslash read as a space), past
+// empty lines; all within one 1024-byte buffer, so that the rest of a
+// longer line is read as a line of its own.  False at the end of the file,
+// and when a continued line meets the end of the file or of the buffer
+// (Linux-PAM then reads no more of the file).
+bool AssembleLine(FILE *fp, std::string *line) {
+    char buffer[kLineSize];
+    char *p = buffer, *end = buffer + sizeof buffer;
+    for (;;) {
+        if (end - p < 2 || std::fgets(p, static_cast<int>(end - p), fp) == nullptr) return false;
+        char *s = p + std::strspn(p, " \n\t");
+        if (*s == '\0' || *s == '#') continue;
+        char *os = s;
+        s += std::strcspn(s, "#");
+        if (*s == '#') {
+            *s = '\0';
+            break;
+        }
+        s = os + std::strlen(os);
+        while (s > os && (*--s == ' ' || *s == '\t' || *s == '\n')) {
+        }
+        if (*s != '\\') break;
+        *s++ = ' ';
+        *s = '\0';
+        p = s;
+    }
+    *line = buffer;
+    return true;
+}
+
+// The next token of text from *pos, split as Linux-PAM splits a line: a
+// word between blanks, or "[...]" up to the first ']' not written "\]"
+// (brackets dropped, "\]" read as "]").  False when none is left.
+bool NextToken(std::string_view text, std::size_t *pos, std::string *token,
+               bool *bracketed = nullptr) {
+    std::size_t i = text.find_first_not_of(" \n\t", *pos);
+    token->clear();
+    if (i == std::string_view::npos) {
+        *pos = text.size();
+        return false;
+    }
+    if (bracketed != nullptr) *bracketed = text[i] == '[';
+    if (text[i] == '[') {
+        for (++i; i < text.size() && text[i] != ']'; ++i) {
+            if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == ']') ++i;
+            *token += text[i];
+        }
+    } else {
+        std::size_t stop = std::min(text.find_first_of(" \n\t", i), text.size());
+        *token = text.substr(i, stop - i);
+        i = stop;
+    }
+    *pos = i < text.size() ? i + 1 : i;
+    return true;
+}
+
+void SetDefault(int *actions, int action) {
+    for (int v = 0; v < kPamValues; ++v)
+        if (actions[v] == kUndefined) actions[v] = action;
+}
+
+// The action word or number at *text (moved past it), or kUndefined.
+int ActionAt(const char **text) {
+    static constexpr std::pair<const char *, int> kWords[] = {
+        {"ignore", kActionIgnore}, {"ok", kActionOk},   {"done", kActionDone},
+        {"bad", kActionBad},       {"die", kActionDie}, {"reset", kActionReset}};
+    for (const auto &[name, action] : kWords) {
+        if (strncasecmp(name, *text, std::strlen(name)) != 0) continue;
+        *text += std::strlen(name);
+        return action;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(**text))) return kUndefined;
+    int skip = 0;
+    while (std::isdigit(static_cast<unsigned char>(**text)) && skip < 100000)
+        skip = skip * 10 + (*(*text)++ - '0');
+    return skip;
+}
+
+const char *SkipSpace(const char *text) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    return text;
+}
+
+// "value=action ..." as Linux-PAM reads it: the first value name that the
+// text starts with, '=', then an action; anything else makes every answer
+// bad.
+void ParseControl(const char *text, int *actions) {
+    while (*(text = SkipSpace(text)) != '\0') {
+        int value = 0;
+        while (value <= kPamValues &&
+               std::strncmp(kValueNames[value], text, std::strlen(kValueNames[value])) != 0)
+            ++value;
+        int action = kUndefined;
+        if (value <= kPamValues) {
+            text = SkipSpace(text + std::strlen(kValueNames[value]));
+            if (*text == '=') {
+                text = SkipSpace(text + 1);
+                action = ActionAt(&text);
+            }
+        }
+        if (action == kUndefined) {
+            for (int v = 0; v < kPamValues; ++v) actions[v] = kActionBad;
+            return;
+        }
+        if (value == kPamValues)
+            SetDefault(actions, action);
+        else
+            actions[value] = action;
+    }
+}
+
+// The actions of a control word or list; false for include and substack.
+bool Actions(const std::string &control, int *actions) {
+    for (int v = 0; v < kPamValues; ++v) actions[v] = kUndefined;
+    const char *c = control.c_str();
+    bool required = strcasecmp(c, "required") == 0, requisite = strcasecmp(c, "requisite") == 0;
+    if (required || requisite) {
+        actions[kSuccess] = actions[kNewAuthtokRequired] = kActionOk;
+        actions[kIgnoreValue] = kActionIgnore;
+        SetDefault(actions, required ? kActionBad : kActionDie);
+    } else if (strcasecmp(c, "optional") == 0) {
+        actions[kSuccess] = actions[kNewAuthtokRequired] = kActionOk;
+        SetDefault(actions, kActionIgnore);
+    } else if (strcasecmp(c, "sufficient") == 0) {
+        actions[kSuccess] = actions[kNewAuthtokRequired] = kActionDone;
+        SetDefault(actions, kActionIgnore);
+    } else if (strcasecmp(c, "include") == 0 || strcasecmp(c, "substack") == 0) {
+        SetDefault(actions, kActionBad);
+        return false;
+    } else {
+        ParseControl(c, actions);
+        SetDefault(actions, kActionBad);
+    }
+    return true;
+}
+
+// How a file was read.
+enum class Load { kRead, kMissing, kFailed };
+
+class Reader {
+  public:
+    Reader(std::string confdir, std::vector<PamStackLine> *out)
+        : confdir_(std::move(confdir)), out_(out) {}
+
+    // Reads the named file (a name in the folder, or an absolute path) for
+    // the lines of type ("" for all).
+    Load ReadNamed(const std::string &name, const std::string &type, int includes, int level,
+                   int depth) {
+        if (includes >= kMaxIncludes || name.empty() ||
+            (name[0] != '/' && name.find('/') != std::string::npos))
+            return Load::kMissing;
+        File fp(std::fopen(name[0] == '/' ? name.c_str() : (confdir_ + "/" + name).c_str(), "re"));
+        if (fp == nullptr) return Load::kMissing;
+        return Read(fp.get(), "", type, includes, level, depth) ? Load::kRead : Load::kFailed;
+    }
+
+    // Reads fp's lines (in /etc/pam.conf form, those of service, when
+    // service is not empty); false when an @include fails, which stops
+    // the file.
+    bool Read(FILE *fp, const std::string &service, const std::string &type, int includes,
+              int level, int depth) {
+        std::string line;
+        while (AssembleLine(fp, &line))
+            if (!Line(line, service, type, includes, level, depth)) return false;
+        return true;
+    }
+
+    bool full() const { return full_; }
+
+  private:
+    bool Line(const std::string &text, const std::string &service, const std::string &type,
+              int includes, int level, int depth) {
+        std::size_t pos = 0;
+        std::string token;
+        if (!service.empty() &&
+            (!NextToken(text, &pos, &token) || strcasecmp(token.c_str(), service.c_str()) != 0))
+            return true;
+        if (!NextToken(text, &pos, &token)) return true;
+        if (strcasecmp(token.c_str(), "@include") == 0)
+            return NextToken(text, &pos, &token) &&
+                   ReadNamed(token, type, includes + 1, level, depth + 1) == Load::kRead;
+        PamStackLine l;
+        l.level = level;
+        l.depth = depth;
+        l.optional = token[0] == '-';
+        l.type = token.substr(l.optional ? 1 : 0);
+        bool known = false;
+        for (const char *t : kTypes)
+            if (strcasecmp(l.type.c_str(), t) == 0) l.type = t, known = true;
+        if (!known) l.type = type.empty() ? "auth" : type;
+        if (!type.empty() && l.type != type) return true;
+        l.mustFail = !known;
+        bool bracketed = false;
+        bool hasControl = NextToken(text, &pos, &token, &bracketed);
+        l.control = bracketed ? "[" + token + "]" : token;
+        bool module = Actions(token, l.actions);
+        if (!hasControl) l.mustFail = true;
+        bool hasName = NextToken(text, &pos, &l.module);
+        if (module) {
+            l.mustFail = l.mustFail || !hasName;
+            std::size_t start = std::min(text.find_first_not_of(" \n\t", pos), text.size());
+            l.args = text.substr(start, text.find_last_not_of(" \n\t") + 1 - start);
+            Add(l);
+            return true;
+        }
+        // include and substack: the named file's lines of this type
+        bool substack = strcasecmp(token.c_str(), "substack") == 0;
+        if (substack) {
+            l.substack = true;
+            Add(l);
+        }
+        if (ReadNamed(l.module, l.type, includes + 1, level + substack, depth + 1) == Load::kRead)
+            return true;
+        l.substack = false;
+        l.mustFail = true;
+        Add(l);
+        return true;
+    }
+
+    void Add(const PamStackLine &line) {
+        if (out_->size() < kMaxLines)
+            out_->push_back(line);
+        else
+            full_ = true;
+    }
+
+    std::string confdir_;
+    std::vector<PamStackLine> *out_;
+    bool full_ = false;
+};
+
+std::string Lower(const char *text) {
+    std::string out = text;
+    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace
 
 std::string_view BaseName(std::string_view path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// For now: the service's own file (else "other"), one line per entry,
-// without following includes.
-bool ReadPamStack(const char *service, PamStack *stack, const char *confdir, const char *) {
+const char *PamValueName(int value) {
+    return value >= 0 && value < kPamValues ? kValueNames[value] : "invalid";
+}
+
+bool ReadPamStack(const char *service, PamStack *stack, const char *confdir, const char *pamConf) {
     *stack = PamStack{};
-    std::string path = std::string(confdir) + "/" + service;
-    FILE *fp = std::fopen(path.c_str(), "re");
-    if (fp == nullptr) {
-        fp = std::fopen((std::string(confdir) + "/other").c_str(), "re");
-        stack->fromOther = fp != nullptr;
+    // Linux-PAM takes the service name in lower case.
+    std::string name = Lower(service), other = "other";
+    std::vector<PamStackLine> own, fallback;
+    Reader ownReader(confdir, &own), otherReader(confdir, &fallback);
+    struct stat st;
+    if (stat(confdir, &st) == 0 && S_ISDIR(st.st_mode)) {
+        Load load = ownReader.ReadNamed(name, "", 0, 0, 0);
+        // A file that fails to load (an @include that cannot be read) stops
+        // the whole run.
+        stack->aborts = load == Load::kFailed;
+        stack->fromOther = load == Load::kMissing;
+        otherReader.ReadNamed(other, "", 0, 0, 0);
+    } else {
+        File fp(std::fopen(pamConf, "re"));
+        if (fp != nullptr) {
+            ownReader.Read(fp.get(), name, "", 0, 0, 0);
+            std::rewind(fp.get());
+            otherReader.Read(fp.get(), other, "", 0, 0, 0);
+        }
+        stack->fromOther = own.empty();
     }
-    if (fp == nullptr) return false;
-    char line[1024];
-    while (std::fgets(line, sizeof line, fp) != nullptr) {
-        char type[32], control[256], module[256];
-        int used = 0;
-        if (line[0] == '#' || std::sscanf(line, "%31s %255s %255s %n", type, control, module,
-                                          &used) < 3)
-            continue;
-        PamStackLine l;
-        l.optional = type[0] == '-';
-        l.type = type + (l.optional ? 1 : 0);
-        l.control = control;
-        l.module = module;
-        l.args = line + used;
-        while (!l.args.empty() && (l.args.back() == '\n' || l.args.back() == ' '))
-            l.args.pop_back();
-        stack->lines.push_back(l);
+    stack->fromOther = stack->fromOther && !fallback.empty();
+    stack->complete = !ownReader.full() && !otherReader.full();
+    for (const char *type : kTypes) {
+        bool mine = false;
+        for (const PamStackLine &l : own) mine = mine || l.type == type;
+        for (const PamStackLine &l : mine ? own : fallback)
+            if (l.type == type) stack->lines.push_back(l);
     }
-    std::fclose(fp);
-    return true;
+    return !stack->lines.empty() && !stack->aborts;
 }
 
 }  // namespace credaccount

@@ -1,5 +1,8 @@
 // account_pam.cpp - the PAM run's part of the "-a" report: its steps, what
-// the modules said, the stack and the module that decided.
+// the modules said, the module that decided and, when PAM refused, the
+// stack.
+#include <security/pam_appl.h>
+
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -13,17 +16,77 @@ nlohmann::json Step(int run, const CredPamStep &s) {
             {"text", s.text}};
 }
 
+const char *Style(const CredPamMessage &m) {
+    return m.style == PAM_ERROR_MSG ? "error" : "info";
+}
+
+// The notes on the PAM run among the account's notes.
+constexpr unsigned kPamNotes[] = {CRED_ANOTE_PAM_OTHER, CRED_ANOTE_PAM_PERMIT_ONLY,
+                                  CRED_ANOTE_PAM_UNIX_NOT_ROOT};
+
+bool Refused(const CredAccount &a) {
+    return (a.pamAuthenticateRun && a.pamAuthenticate.status != 0) ||
+           (a.pamAccountRun && a.pamAccount.status != 0);
+}
+
+// "auth required pam_unix.so nullok", indented by include depth.
+std::string StackLine(const CredPamLine &l) {
+    std::string text = std::string(static_cast<std::size_t>(l.depth) * 2, ' ') + l.type + " " +
+                       l.control + " " + l.module + (l.args[0] != '\0' ? " " : "") + l.args;
+    return PrintableName(text.c_str());
+}
+
 }  // namespace
 
 nlohmann::json PamJson(const CredAccount &a) {
+    nlohmann::json messages = nlohmann::json::array(), stack = nlohmann::json::array();
+    for (int i = 0; i < a.nmessages; ++i)
+        messages.push_back({{"style", Style(a.messages[i])}, {"text", a.messages[i].text}});
+    for (int i = 0; i < a.nstack; ++i) {
+        const CredPamLine &l = a.stack[i];
+        stack.push_back(
+            {{"type", l.type}, {"control", l.control}, {"module", l.module}, {"args", l.args}});
+    }
+    const CredPamDecider &by = a.decidedBy;
+    nlohmann::json decided = nullptr;
+    if (by.kind != CRED_PAM_DECIDER_NONE)
+        decided = {{"module", by.module},
+                   {"type", by.type},
+                   {"control", by.control},
+                   {"status", by.statusName},
+                   {"text", by.text}};
+    nlohmann::json notes = nlohmann::json::array();
+    for (unsigned note : kPamNotes)
+        if (a.accountNotes & note) notes.push_back(CredAccountNoteText(note));
     return {{"service", a.pamService},
             {"authenticate", Step(a.pamAuthenticateRun, a.pamAuthenticate)},
-            {"account", Step(a.pamAccountRun, a.pamAccount)}};
+            {"account", Step(a.pamAccountRun, a.pamAccount)},
+            {"messages", messages},
+            {"decided_by", decided},
+            {"stack", stack},
+            {"notes", notes}};
 }
 
 void PrintPam(const CredAccount &a) {
     ReportLine("PAM:", "service " + PrintableName(a.pamService) + ": authenticate: " +
                            a.pamAuthenticate.text + "; account: " + a.pamAccount.text);
+    for (int i = 0; i < a.nmessages; ++i) {
+        const CredPamMessage &m = a.messages[i];
+        const char *what = m.style == PAM_ERROR_MSG   ? "error"
+                           : m.style == PAM_TEXT_INFO ? "info"
+                                                      : "asked (answered empty)";
+        ReportLine("", std::string(what) + ": " + PrintableName(m.text));
+    }
+    for (unsigned note : kPamNotes)
+        if (a.accountNotes & note)
+            ReportLine("", std::string("note: ") + CredAccountNoteText(note));
+    const CredPamDecider &by = a.decidedBy;
+    if (by.kind != CRED_PAM_DECIDER_NONE)
+        ReportLine("", "decided by " + PrintableName(by.module) + " (" + by.type + ", " +
+                           PrintableName(by.control) + "): " + by.text);
+    if (!Refused(a)) return;
+    const char *label = "Stack:";
+    for (int i = 0; i < a.nstack; ++i, label = "") ReportLine(label, StackLine(a.stack[i]));
 }
 
 }  // namespace credcheck

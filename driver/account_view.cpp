@@ -54,6 +54,10 @@ std::string Days(long n) {
     return Count(n, "day");
 }
 
+// The notes of the PAM run, which its own part of the report shows.
+constexpr unsigned kPamNotes =
+    CRED_ANOTE_PAM_OTHER | CRED_ANOTE_PAM_PERMIT_ONLY | CRED_ANOTE_PAM_UNIX_NOT_ROOT;
+
 // An account note's sentence, with its number of days where it has one.
 std::string NoteText(const CredAccount &a, unsigned bit) {
     if (bit == CRED_ANOTE_PASSWORD_EXPIRES)
@@ -318,7 +322,7 @@ void PrintAccountText(const CredAccount &a) {
     if (a.pamRun) PrintPam(a);
     if (a.ssh.checked) PrintSsh(a);
     for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
-        if (a.accountNotes & bit) ReportLine("Note:", NoteText(a, bit));
+        if (a.accountNotes & bit & ~kPamNotes) ReportLine("Note:", NoteText(a, bit));
     ReportLine("Verdict:", std::string(CredVerdictName(a.verdict)) + " (exit " +
                                std::to_string(static_cast<int>(a.verdict)) + "): " + Reason(a));
 }
@@ -328,7 +332,7 @@ nlohmann::json AccountJson(const CredAccount &a) {
     for (unsigned bit = 1; bit <= CRED_NOTE_TOO_LONG; bit <<= 1)
         if (a.notes & bit) notes.push_back(CredNoteText(bit));
     for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
-        if (a.accountNotes & bit) accountNotes.push_back(NoteText(a, bit));
+        if (a.accountNotes & bit & ~kPamNotes) accountNotes.push_back(NoteText(a, bit));
     nlohmann::json j = {
         {"user", a.user},
         {"verdict", CredVerdictName(a.verdict)},

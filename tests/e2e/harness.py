@@ -103,11 +103,7 @@ class World:
             self.binds.append("pam.d")
         for name, text in (security or {}).items():
             self.write("security/" + name, text, 0o644)
-        if run is not None:
-            os.mkdir(os.path.join(self.dir, "run"), 0o755)
-            for name, text in run.items():
-                self.write("run/" + name, text, 0o644)
-            self.prepare.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir)
+        self.run_files = run  # may change between runs
 
     def write(self, name, text, mode):
         path = os.path.join(self.dir, name)
@@ -128,7 +124,14 @@ class World:
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
         script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
-        script += ["{ %s; } || exit 97" % line for line in self.prepare]
+        prepare = list(self.prepare)
+        if self.run_files is not None:
+            shutil.rmtree(os.path.join(self.dir, "run"), ignore_errors=True)
+            os.mkdir(os.path.join(self.dir, "run"), 0o755)
+            for name, text in self.run_files.items():
+                self.write("run/" + name, text, 0o644)
+            prepare.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir)
+        script += ["{ %s; } || exit 97" % line for line in prepare]
         drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
         script.append('exec %s"$@"' % drop)
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)
@@ -138,6 +141,18 @@ class World:
 
     def pty(self, argv, steps, user=None, env=None, **kw):
         return pty_session(self.wrap(argv, user=user), steps, env=env, **kw)
+
+
+def pam_answers(world, service, user, stdin, user_id=None, env=None):
+    """pamtester's answers in world: (authenticate ok, its text, account ok or None, its text);
+    acct_mgmt runs only after a successful authenticate."""
+    t = world.run(["pamtester", service, user, "authenticate", "acct_mgmt"], stdin=stdin, user=user_id,
+                  env=env)
+    failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
+    text = failed[-1] if failed else "Success"
+    if "successfully authenticated" not in t.out:
+        return False, text, None, None
+    return True, "Success", t.status == 0, text
 
 
 class Result(collections.namedtuple("Result", "stdout stderr status")):

@@ -1,0 +1,236 @@
+"""credcheck -a with --pam: the run names the module that refused and keeps
+what the modules said; pamtester, in the same world, gives the same
+answers; and no report changes a pam_faillock tally.  The host's own
+modules run from private stacks in a fixture world, as root and as uid
+65534.  pam_debug stands in for a directory's module (pam_credtest.so, a
+link to it) and for stacks whose every answer is chosen."""
+
+import glob
+import json
+import os
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness  # noqa: E402
+
+SECRET = subprocess.run(["mkpasswd", "-m", "sha512crypt", "secret"], capture_output=True, text=True,
+                        check=True).stdout.strip()
+NOW = int(time.time())
+# Asks for a code (echoed) and the password (hidden): success for "" and "secret".
+PROMPT_MODULE = r"""
+#include <security/pam_ext.h>
+#include <stdlib.h>
+#include <string.h>
+int pam_sm_authenticate(pam_handle_t *h, int flags, int argc, const char **argv) {
+    char *code = NULL, *pass = NULL;
+    pam_prompt(h, PAM_PROMPT_ECHO_ON, &code, "Code: ");
+    pam_prompt(h, PAM_PROMPT_ECHO_OFF, &pass, "Password: ");
+    int ok = code && !*code && pass && !strcmp(pass, "secret");
+    free(code);
+    free(pass);
+    return ok ? PAM_SUCCESS : PAM_AUTH_ERR;
+}
+"""
+
+
+def tally(*ages):
+    """A pam_faillock tally with one failure per age in seconds."""
+    return b"".join(struct.pack("52sHHQ", b"tty1", 0, 1 | 4, NOW - age) for age in ages)
+
+
+def debug(*lines):
+    """pam_debug lines, "[account] CONTROL ANSWER" each."""
+    out = ""
+    for line in lines:
+        step = "account" if line.startswith("account ") else "auth"
+        control, answer = line[len("account ") if step == "account" else 0:].rsplit(" ", 1)
+        out += "%s %s pam_debug.so %s=%s\n" % (step, control, "acct" if step == "account" else "auth", answer)
+    return out
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+JUMPS = ("auth [success=2 default=ignore] pam_unix.so nodelay\nauth [success=1 default=ignore] {cred} %s\n"
+         "auth requisite pam_deny.so\nauth required pam_permit.so\n"
+         "account [default=bad success=ok user_unknown=ignore] {cred} %s\naccount required pam_permit.so\n")
+FAILLOCK = ("auth required pam_faillock.so preauth\nauth [success=1 default=bad] %s\n"
+            "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
+            "account required pam_faillock.so\naccount required pam_unix.so\n")
+UNIX = "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"
+PAMD = {
+    "deb": "auth [success=1 default=ignore] pam_unix.so nullok nodelay\nauth requisite pam_deny.so\n"
+           "auth required pam_permit.so\naccount required pam_unix.so\n",
+    "fl": FAILLOCK % "pam_unix.so nodelay", "dirfl": FAILLOCK % "{cred} auth=auth_err",
+    "nl": "auth requisite pam_nologin.so\n" + UNIX + "account required pam_nologin.so\n",
+    "acc": "account required pam_access.so\n" + UNIX,
+    "sif": "account required pam_succeed_if.so uid >= 1000 quiet\n" + UNIX,
+    "su": "auth sufficient pam_rootok.so\n" + UNIX, "other": UNIX,
+    "prompt": "auth required {tools}/pam_prompt.so\naccount required pam_permit.so\n",
+    "noisy": "auth optional pam_echo.so file={tools}/noise\nauth required pam_permit.so\n"
+             "account required pam_permit.so\n",
+    "dirok": JUMPS % ("auth=success", "acct=success"), "dirbad": JUMPS % ("auth=auth_err", "acct=success"),
+    "dirdown": JUMPS % ("auth=authinfo_unavail", ""), "direxp": JUMPS % ("", "acct=acct_expired"),
+    "dirperm": JUMPS % ("", "acct=perm_denied"),
+    # How Linux-PAM weighs answers.
+    "requisite": debug("required success", "requisite perm_denied", "required auth_err"),
+    "substack": debug("required success") + "auth substack subdone\nauth substack subreset\n"
+                + debug("required cred_err"),
+    "subdone": debug("[success=done default=die] success", "required auth_err"),
+    "subreset": debug("required perm_denied", "[default=reset] success"),
+    "reset": debug("required auth_err", "[default=reset] success", "required success"),
+    "falls": debug("[success=3 default=ignore] user_unknown", "[success=2 default=ignore] auth_err",
+                   "[success=1 default=ignore] ignore") + "auth requisite pam_deny.so\n" + debug("required success"),
+    "badjump": debug("[success=5] success", "required success"),
+    "missing": "-auth optional pam_missing.so\nauth required pam_permit.so\n-account required pam_missing.so\n",
+    "unknown": debug("[default=ignore] user_unknown"),
+    "sufficient": debug("required auth_err", "sufficient success", "required cred_err"),
+    "newtok": debug("required success", "account sufficient new_authtok_reqd", "account required perm_denied"),
+}
+USERS = {"root": 0, "alice": 1000, "bob": 1001, "olga": 1002, "dave": 1003, "sys1": 500, "nobody": 65534}
+# Old failures, two recent ones; bob's three and nobody's one come from failed logins.
+TALLIES = {"olga": tally(4000, 3900, 3800), "dirk": tally(20, 10)}
+FAILED_LOGINS = {"bob": 3, "nobody": 1}
+
+MAINT = "Maintenance until 14:00"
+NOBODY = harness.NOBODY
+# (user, password, service, as uid, nologin, verdict, decided_by "module type status" or None,
+#  texts among the messages and notes)
+CASES = [
+    ("alice", "secret", "deb", None, None, "ok", None, []),
+    ("alice", "secret", "nl", None, MAINT, "no-login", "pam_nologin.so auth auth_err", [MAINT]),
+    ("root", "secret", "nl", None, MAINT, "ok", None, []),
+    ("bob", "secret", "fl", None, None, "locked-out", "pam_faillock.so auth auth_err",
+     ["The account is locked due to 3 failed logins.", "(10 minutes left to unlock)"]),
+    ("bob", "secret", "fl", NOBODY, None, "unreadable", "pam_unix.so auth authinfo_unavail", []),
+    ("olga", "secret", "fl", None, None, "ok", None, []),
+    ("nobody", "wrong", "fl", NOBODY, None, "unreadable", "pam_unix.so auth authinfo_unavail", []),
+    ("dirk", "secret", "dirfl", None, None, "wrong-password", "pam_credtest.so auth auth_err", []),
+    ("dirk", "wrong", "dirfl", NOBODY, None, "wrong-password", "pam_credtest.so auth auth_err", []),
+    ("dave", "secret", "acc", None, None, "access-denied", "pam_access.so account perm_denied", []),
+    ("sys1", "secret", "sif", None, None, "access-denied", "pam_succeed_if.so account auth_err", []),
+    ("dirk", "secret", "dirok", None, None, "ok", None, []),
+    ("dirk", "wrong", "dirbad", None, None, "wrong-password", "pam_credtest.so auth auth_err", []),
+    ("dirk", "secret", "dirdown", None, None, "pam-denied", "pam_credtest.so auth authinfo_unavail", []),
+    ("dirk", "secret", "direxp", None, None, "expired", "pam_credtest.so account acct_expired", []),
+    ("dirk", "secret", "dirperm", None, None, "access-denied", "pam_credtest.so account perm_denied", []),
+    ("root", None, "su", None, None, "ok", None, ["success came only from pam_rootok or pam_permit: "
+                                                  "no password was asked"]),
+    ("alice", "secret", "su", NOBODY, None, "unreadable", "pam_unix.so auth authinfo_unavail",
+     ["pam_unix cannot check another user's password unless run as root (unix_chkpwd refuses)"]),
+    ("alice", "secret", "nosuchservice", None, None, "ok", None,
+     ['the service has no file of its own: the "other" service answered']),
+    ("alice", "secret", "prompt", None, None, "ok", None, ["Code:"]),
+    ("alice", "secret", "noisy", None, None, "ok", None, ["A?B" + "x" * 252]),
+    ("alice", "secret", "requisite", None, None, "pam-denied", "pam_debug.so auth perm_denied", []),
+    ("alice", "secret", "substack", None, None, "pam-denied", "pam_debug.so auth cred_err", []),
+    ("alice", "secret", "reset", None, None, "ok", None, []),
+    ("alice", "secret", "falls", None, None, "pam-denied", "pam_debug.so auth auth_err", []),
+    ("alice", "secret", "badjump", None, None, "pam-denied", "pam_debug.so auth success", []),
+    ("alice", "secret", "missing", None, None, "pam-denied", "pam_missing.so account module_unknown", []),
+    ("alice", "secret", "unknown", None, None, "pam-denied", "pam_debug.so auth user_unknown", []),
+    ("alice", "secret", "sufficient", None, None, "pam-denied", "pam_debug.so auth auth_err", []),
+    ("alice", "secret", "newtok", None, None, "expired", "pam_debug.so account new_authtok_reqd", []),
+]
+
+
+class LoginPamTest(harness.WorldProgramTest):
+    PROGRAM = "credcheck"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.tools = harness.build_preload(PROMPT_MODULE, "pam_prompt", ["-lpam"])[0]
+        cls.tmp = harness.scratch("tmp")
+        os.chmod(cls.tmp, 0o1777)
+        cred = os.path.join(cls.tools, "pam_credtest.so")
+        os.symlink(glob.glob("/usr/lib*/*/security/pam_debug.so")[0], cred)
+        for name, text in (("passwd", "dirk:*:5000:5000::/:/bin/sh\n"), ("shadow", ""),
+                           ("noise", "A\x01B" + "x" * 600 + "\nsecond line\n")):
+            with open(os.path.join(cls.tools, name), "w") as f:
+                f.write(text)
+        cls.world = harness.World(
+            passwd="".join("%s:x:%d:%d::/:/bin/sh\n" % (name, uid, uid) for name, uid in USERS.items()),
+            shadow="".join("%s:%s:19000:0:::::\n" % (name, SECRET) for name in USERS), group="root:x:0:\n",
+            nsswitch="passwd: files credtest\nshadow: files credtest\ngroup: files\n",
+            pamd={k: v.format(cred=cred, tools=cls.tools) for k, v in PAMD.items()})
+        cls.tally_dir = os.path.join(cls.world.dir, "tally")
+        os.mkdir(cls.tally_dir, 0o755)
+        cls.world.write("security/faillock.conf", "dir = %s\ndeny = 3\n" % cls.tally_dir, 0o644)
+        cls.world.write("security/access.conf", "-:dave:ALL\n", 0o644)
+        cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs"), "TMPDIR": cls.tmp,
+                   "CREDTEST_PASSWD": os.path.join(cls.tools, "passwd"),
+                   "CREDTEST_SHADOW": os.path.join(cls.tools, "shadow")}
+        for user, data in TALLIES.items():
+            with open(os.path.join(cls.tally_dir, user), "wb") as f:
+                f.write(data)
+        for user, count in FAILED_LOGINS.items():
+            for _ in range(count):
+                cls.world.run(["pamtester", "fl", user, "authenticate"], stdin=b"wrong\n", env=cls.env)
+        os.chmod(os.path.join(cls.tally_dir, "bob"), 0o664)  # uid 65534 may read it, not write it
+        cls.saved = {user: (read(os.path.join(cls.tally_dir, user)), os.stat(os.path.join(cls.tally_dir, user)))
+                     for user in os.listdir(cls.tally_dir)}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.world.close()
+        for folder in (cls.tools, cls.tmp):
+            harness.shutil.rmtree(folder, ignore_errors=True)
+
+    def restore(self):
+        """Every tally as the failed logins left it (pamtester counts failures)."""
+        for user, (data, st) in self.saved.items():
+            path = os.path.join(self.tally_dir, user)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.chown(path, st.st_uid, st.st_gid)
+            os.chmod(path, st.st_mode & 0o7777)
+
+    def tallies(self):
+        """Every tally's bytes, and what faillock says of it."""
+        return {user: (read(os.path.join(self.tally_dir, user)),
+                       subprocess.run(["faillock", "--dir", self.tally_dir, "--user", user],
+                                      capture_output=True).stdout) for user in os.listdir(self.tally_dir)}
+
+    def test_cases(self):
+        for user, password, service, as_user, nologin, verdict, decided, said in CASES:
+            with self.subTest(user=user, service=service, as_user=as_user):
+                self.restore()
+                self.world.run_files = {"nologin": nologin} if nologin is not None else None
+                before, start = self.tallies(), time.time()
+                r = self.world.run([self.program, "-a", user] + [password] * (password is not None) +
+                                   ["--pam", service, "--json"], user=as_user, env=self.env)
+                # No tally changed, the private copy is gone, no failure delay (2 s) slowed it.
+                self.assertEqual((self.tallies(), r.err, os.listdir(self.tmp)), (before, "", []))
+                self.assertLess(time.time() - start, 1.5)
+                report = json.loads(r.stdout)
+                pam = report["pam"]
+                by = pam["decided_by"]
+                self.assertEqual((report["verdict"], by and " ".join((by["module"], by["type"], by["status"]))),
+                                 (verdict, decided), pam)
+                for text in said:
+                    self.assertIn(text, [m["text"] for m in pam["messages"]] + pam["notes"])
+                stdin = b"\nsecret\n" if service == "prompt" else (password or "").encode() + b"\n"
+                answers = harness.pam_answers(self.world, service, user, stdin, as_user, self.env)
+                account = pam["account"]
+                self.assertEqual((pam["authenticate"]["ok"], pam["authenticate"]["text"], account["ok"],
+                                  None if account["ok"] is None else account["text"]), answers)
+
+    def test_text(self):
+        self.world.run_files = {"nologin": MAINT}
+        r = self.world.run([self.program, "-a", "alice", "secret", "--pam", "nl"], env=self.env)
+        for line in ("PAM:       service nl: authenticate: Authentication failure; account: not run: "
+                     "authentication did not succeed\n", "           error: " + MAINT + "\n",
+                     "           decided by pam_nologin.so (auth, requisite): Authentication failure\n",
+                     "Stack:     auth requisite pam_nologin.so\n           auth required pam_unix.so nodelay\n"):
+            self.assertIn(line, r.out)
+
+
+if __name__ == "__main__":
+    unittest.main()
