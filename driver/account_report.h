@@ -7,6 +7,7 @@
 #include <string>
 
 #include "account/account.h"
+#include "driver/account_options.h"
 
 namespace credcheck {
 
@@ -15,7 +16,7 @@ nlohmann::json AccountJson(const CredAccount &account);
 // A name as it may be shown: control and non-ASCII bytes as \xNN.
 std::string PrintableName(const char *text);
 // "-a --all [--json]".  Ends the process.
-[[noreturn]] void RunAuditMode(int argc, char **argv);
+[[noreturn]] void RunAuditMode(const AccountOptions &options);
 
 }  // namespace credcheck
 

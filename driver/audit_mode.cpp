@@ -15,8 +15,6 @@
 namespace credcheck {
 namespace {
 
-constexpr int kUsageStatus = 2;
-
 struct Audit {
     bool json = false;
     // The names behind each finding, in walk order, for the summary.
@@ -129,16 +127,9 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
 
 }  // namespace
 
-void RunAuditMode(int argc, char **argv) {
+void RunAuditMode(const AccountOptions &options) {
     Audit audit;
-    for (int i = 3; i < argc; ++i) {
-        if (std::string_view(argv[i]) != "--json") {
-            std::fprintf(stderr, "%s: -a --all takes only --json\nusage: %s -a --all [--json]\n",
-                         argv[0], argv[0]);
-            Finish(kUsageStatus);
-        }
-        audit.json = true;
-    }
+    audit.json = options.json;
     CredAuditSummary summary;
     try {
         unsigned long flagged = CredAuditHost(Visit, &audit, &summary);
