@@ -2,7 +2,10 @@
 // per user and a summary, or JSON Lines (one object per user with the keys
 // of the "-a" report, then one summary object).  The library makes the
 // records and the counts; this file formats them.
+#include <unistd.h>
+
 #include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -112,6 +115,20 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     }
 }
 
+// Where, when (ISO 8601, UTC) and by which version the audit ran.
+void AddOrigin(nlohmann::json &summary) {
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    char when[32] = "";
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (gmtime_r(&now, &utc) != nullptr)
+        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    summary["host"] = host;
+    summary["time"] = when;
+    summary["version"] = CREDCHECK_VERSION;
+}
+
 nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
     nlohmann::json verdicts = nlohmann::json::object(), methods = nlohmann::json::object();
     for (int v = 0; v <= CRED_VERDICT_PAM_DENIED; ++v)
@@ -122,6 +139,7 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
         {"users", s.users}, {"flagged", s.flagged}, {"verdicts", verdicts}, {"methods", methods}};
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         j[CredFindingName(1u << bit)] = audit.named[bit];
+    AddOrigin(j);
     return nlohmann::json{{"summary", j}};
 }
 
