@@ -49,3 +49,29 @@ cred_missing(_cred_missing
   PAM_LIBRARY libpam0g-dev "Linux-PAM (-lpam)"
   NLOHMANN_JSON_INCLUDE_DIR nlohmann-json3-dev "the JSON library's header nlohmann/json.hpp")
 cred_stop_if_missing(${_cred_missing})
+
+# What the tests need.  Each kind of test is built when its packages are
+# found (CRED_UNIT_TESTS, CRED_E2E_TESTS), and configure says which kinds it
+# skips and why; CREDCHECK_REQUIRE_TEST_DEPS (set by the presets, which the
+# test command uses) makes a missing one an error instead.
+macro(cred_find_test_dependencies)
+  option(CREDCHECK_REQUIRE_TEST_DEPS "Stop the configure when a test's dependency is missing" OFF)
+  find_package(GTest QUIET)
+  find_package(OpenSSL QUIET COMPONENTS Crypto)
+  find_package(Python3 QUIET COMPONENTS Interpreter)
+  cred_missing(_cred_unit GTest_FOUND libgtest-dev "GoogleTest" OpenSSL_FOUND libssl-dev "OpenSSL's libcrypto")
+  cred_missing(_cred_e2e Python3_FOUND python3 "Python 3")
+  if(CREDCHECK_REQUIRE_TEST_DEPS)
+    cred_stop_if_missing(${_cred_unit} ${_cred_e2e})
+  endif()
+  foreach(_kind unit e2e)
+    string(TOUPPER ${_kind} _upper)
+    set(CRED_${_upper}_TESTS ON)
+    if(_cred_${_kind})
+      set(CRED_${_upper}_TESTS OFF)
+      list(TRANSFORM _cred_${_kind} REPLACE "^([^|]*)\\|(.*)$" "\\2 (\\1)")
+      list(JOIN _cred_${_kind} ", " _why)
+      message(STATUS "Skipping the ${_kind} tests: not found: ${_why}")
+    endif()
+  endforeach()
+endmacro()
