@@ -1,20 +1,25 @@
-"""The libraries and the tool as other programs get them, through the README's
-own lines: every code line of "Building, installing, packaging" and of
-"Using the libraries from C and C++" runs, in order, in a private mount
-namespace where /opt is empty and /usr, /etc and /var are throwaway overlays.
-So the default (static) build is installed under /opt/credcheck, a shared
+"""The tool and the libraries as others get them, through the README's own
+lines: every code line of "Across many hosts", "Building, installing,
+packaging" and "Using the libraries from C and C++" runs, in order, in a
+private mount namespace where /opt and /srv are empty and /usr, /etc and
+/var are throwaway overlays.  The fleet playbook runs from a clean copy of the
+sources with only build/credcheck, on this host without credcheck installed;
+then the default (static) build is installed under /opt/credcheck, a shared
 build under /opt/credcheck-shared, the Debian packages are built, checked by
 lintian and installed with apt-get, and C and C++ programs build against each
 install through pkg-config and the CMake package and run without help.
 Checks of the test's own run after some of the README's lines."""
 
 import glob
+import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -44,11 +49,14 @@ LOAD_COMPLETION = ("bash -c 'source /usr/share/bash-completion/bash_completion; 
                    "complete -p credcheck'")
 # What the test checks after a README line (the line as the README has it).
 CHECKS = {
+    "ansible-playbook -i inventory examples/fleet-audit.yml -e audit_dir=/srv/audit":
+        "cp -r /srv/audit $SCRATCH/srv-audit\ngit status --porcelain\n"
+        "build/credcheck -a --all --json > $SCRATCH/direct.jsonl",
     "export XDG_DATA_DIRS=/opt/credcheck/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}":
         LOAD_COMPLETION + "\nPATH=/opt/credcheck/bin:$PATH man -w gl_getline credcheck"
         "\nPATH=/opt/credcheck/bin:$PATH man -P cat gl_getline | grep -c gl_getpass",
     "lintian build-deb/*.deb build-deb/*.ddeb":
-        "LC_ALL=C.UTF-8 ansible-playbook -i localhost, -c local examples/fleet-audit.yml -e audit_become=false"
+        "ansible-playbook -i localhost, -c local examples/fleet-audit.yml -e audit_become=false"
         " -e credcheck_debs=$PWD/build-deb -e audit_dir=$SCRATCH/fleet | grep -o 'installed the packages [^\"]*'",
     "cc  app.c   $(pkg-config --static --cflags --libs cred lineedit) -o app && ./app":
         "readelf -d app | grep -c 'lib\\(cred\\|lineedit\\)\\.so' | grep -qx 0",
@@ -59,22 +67,24 @@ CHECKS = {
 }
 with open(os.path.join(harness.SOURCE, "CMakeLists.txt")) as f:
     VERSION = re.search(r"project\(credcheck VERSION (\S+)", f.read()).group(1)
+TOOLS = ["lintian", "apt-get", "ansible-playbook", "sudo", "git"]
 PUBLIC_HEADERS = {"cred": ["cred/cred.h", "verify/verify.h", "verify/md5.h", "account/account.h"],
                   "lineedit": ["lineedit/lineedit.h"]}
 
 
 def readme_steps():
-    """[(folder, script)]: each sh block of the README's sections on building and
-    using the libraries, to run in the sources ("source") or in a program's folder
-    ("app"), with the test's checks after the lines they follow; and the text of
-    the cmake blocks."""
+    """[(folder, script)]: each sh block of the README's sections on the fleet, on
+    building and on using the libraries, to run in a clean copy of the sources
+    ("clone"), in the sources ("source") or in a program's folder ("app"), with
+    the test's checks after the lines they follow; and the text of the cmake blocks."""
     with open(os.path.join(harness.SOURCE, "README.md")) as f:
         text = f.read()
-    text = text[text.index("## Building, installing, packaging"):text.index("## Tests, fuzzing, benchmarks")]
-    steps, cmake, folder = [], "", "source"
+    text = text[text.index("#### Across many hosts"):text.index("## The line editor")] + text[
+        text.index("## Building, installing, packaging"):text.index("## Tests, fuzzing, benchmarks")]
+    steps, cmake, folder = [], "", "clone"
     for heading, kind, body in re.findall(r"^(#+ [^\n]*)$|^```(\w+)\n(.*?)^```$", text, re.M | re.S):
         if heading:
-            folder = "app" if "Using the libraries" in heading else folder
+            folder = "app" if "Using the libraries" in heading else "source" if "Building" in heading else folder
         elif kind == "cmake":
             cmake += body
         elif kind == "sh":
@@ -105,8 +115,8 @@ def declared_names(header):
     return names
 
 
-@unittest.skipUnless(harness.can_use_namespaces() and shutil.which("lintian") and shutil.which("apt-get"),
-                     "needs root, mount namespaces, lintian and apt-get")
+@unittest.skipUnless(harness.can_use_namespaces() and all(map(shutil.which, TOOLS)),
+                     "needs root, mount namespaces and " + ", ".join(TOOLS))
 class ReadmeInstallTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -115,26 +125,31 @@ class ReadmeInstallTest(unittest.TestCase):
             if re.search(r"-fsanitize|BUILD_SHARED_LIBS:BOOL=ON", f.read()) or not (
                     os.path.isdir(build) and os.path.samefile(build, harness.BUILD)):
                 raise unittest.SkipTest("the README's lines are tested with the default build in build/")
+        if shutil.which("credcheck"):
+            raise unittest.SkipTest("the README's lines are tested on a host without credcheck installed")
         t = cls.tmp = tempfile.mkdtemp(prefix="credcheck-install-")
         cls.addClassCleanup(shutil.rmtree, t, ignore_errors=True)
-        app = os.path.join(t, "app")
-        os.mkdir(app)
+        folders = {"source": harness.SOURCE, "app": os.path.join(t, "app"), "clone": os.path.join(t, "clone")}
+        os.mkdir(folders["app"])
         steps, cmake = readme_steps()
         for name, text in (("app.c", PROGRAM), ("app.cpp", PROGRAM), ("CMakeLists.txt", CMAKE_HEAD + cmake)):
-            with open(os.path.join(app, name), "w") as f:
+            with open(os.path.join(folders["app"], name), "w") as f:
                 f.write(text)
-        script = ["set -e", "mount -t tmpfs tmpfs /opt"]
+        script = ["set -e", "mount -t tmpfs tmpfs /opt", "mount -t tmpfs tmpfs /srv",  # a clean copy, and the tool
+                  "cd {s} && mkdir -p {c}/build && git ls-files -z | xargs -0 cp -a --parents -t {c} && cd {c} && git "
+                  "init -q && git add -A && git -c user.name=t -c user.email=t commit -qm copy && cp {p} build/ && "
+                  "echo 'localhost ansible_connection=local' > inventory".format(
+                      s=harness.SOURCE, c=folders["clone"], p=harness.program("credcheck"))]
         for d in ("usr", "etc", "var"):  # what apt-get and dpkg change is thrown away with the namespace
             script.append("mkdir -p {t}/{d}/u {t}/{d}/w && mount -t overlay overlay "
                           "-o lowerdir=/{d},upperdir={t}/{d}/u,workdir={t}/{d}/w /{d}".format(t=t, d=d))
         for i, (folder, body) in enumerate(steps):
             with open(os.path.join(t, "step%d.sh" % i), "w") as f:
                 f.write(body)
-            script.append("cd %s && echo '>>> step %d' && bash -ex %s/step%d.sh" % (
-                harness.SOURCE if folder == "source" else app, i, t, i))
+            script.append("cd %s && echo '>>> step %d' && bash -ex %s/step%d.sh" % (folders[folder], i, t, i))
         with open(os.path.join(t, "apt.conf"), "w") as f:  # apt-get answers its question itself
             f.write('APT::Get::Assume-Yes "true";\n')
-        env = harness.clean_env({"SCRATCH": t, "HOME": t, "DEBIAN_FRONTEND": "noninteractive",
+        env = harness.clean_env({"SCRATCH": t, "HOME": t, "DEBIAN_FRONTEND": "noninteractive", "LC_ALL": "C.UTF-8",
                                  "APT_CONFIG": os.path.join(t, "apt.conf")})
         env.pop("PKG_CONFIG_PATH", None)
         r = subprocess.run(["unshare", "-m", "--propagation", "private", "bash", "-c", "\n".join(script)],
@@ -156,19 +171,28 @@ class ReadmeInstallTest(unittest.TestCase):
                                              for p in ("credcheck", "libcred1", "liblineedit1")])
         self.assertEqual(self.out.count("complete -F _credcheck credcheck\n"), 2)
 
+    def test_fleet(self):
+        self.assertEqual(self.status, 0)
+        copies = re.findall(r"copied \S+/build/credcheck to (\S+), removed after the audit", self.out)
+        self.assertEqual((len(copies), [c for c in copies if os.path.exists(c)]), (2, []))
+        self.assertEqual(re.findall(r"(?m)^\?\? .*", self.out), ["?? inventory"])  # the reports are ignored
+        with open(os.path.join(self.tmp, "direct.jsonl")) as f:
+            direct = [json.loads(line) for line in f]
+        summary = direct[-1]["summary"]
+        self.assertEqual([summary["host"], summary["version"], summary.pop("time")[:11]],
+                         [socket.gethostname(), VERSION, time.strftime("%Y-%m-%dT", time.gmtime())])
+        for collected in ("clone/audit", "srv-audit"):  # the same, but for the time
+            with open(os.path.join(self.tmp, collected, "localhost.jsonl")) as f:
+                got = [json.loads(line) for line in f]
+            got[-1]["summary"].pop("time")
+            self.assertEqual(got, direct, collected)
+
     def test_packages(self):
-        debs = sorted(glob.glob(harness.SOURCE + "/build-deb/*.*deb"))
-        names = {sh(["dpkg-deb", "-f", d, "Package"]).strip(): d for d in debs}
+        names = {sh(["dpkg-deb", "-f", d, "Package"]).strip(): d for d in glob.glob(harness.SOURCE + "/build-deb/*.*deb")}
         self.assertEqual(set(names), PACKAGES)
-        depends = {"credcheck": r"liblineedit1 \(= V\), libcred1 \(= V\), libc6", "libcred1": r"libcrypt1.*libpam0g",
-                   "liblineedit1": r"\Alibc6 \([^)]*\)\Z", "libcredcheck-dev": r"liblineedit1 \(= V\), libcred1 \(= V\)"}
-        for package, pattern in depends.items():
-            self.assertRegex(sh(["dpkg-deb", "-f", names[package], "Depends"]).strip(),
-                             pattern.replace("V", re.escape(VERSION)), package)
-        for package in ("libcred1", "liblineedit1"):
-            control = sh(["dpkg-deb", "-I", names[package]])
-            self.assertNotRegex(control, r"postinst|postrm")
-            self.assertEqual(sh(["dpkg-deb", "-I", names[package], "triggers"]), "activate-noawait ldconfig\n")
+        for package in ("credcheck", "libcredcheck-dev"):  # with the libraries of the same build
+            self.assertRegex(sh(["dpkg-deb", "-f", names[package], "Depends"]),
+                             r"\Aliblineedit1 \(= %s\), libcred1 \(= %s\)" % ((re.escape(VERSION),) * 2))
 
     def test_exported_symbols_are_the_public_headers(self):
         shared = os.path.join(harness.SOURCE, "build-shared")
