@@ -46,7 +46,7 @@ RUNS = [
     (["-a", "--all", "--pam", "login"], "", usage("--pam does not go with --all")),
     # what the command line lets through reaches the report
     (["-a", "--json", "alice", "x"], "", (0, r'\A\{.*"verdict":"ok"', r"\A\Z")),
-    (["-a", "alice", "--", "-x"], "", (9, r"Verdict: +wrong-password", r"\A\Z")),
+    (["-a", "alice", "--", "--"], "", (9, r"Verdict: +wrong-password", r"\A\Z")),
     (["-a", "alice", "-", "--json"], "x\n", (0, r'"verdict":"ok"', r"\A\Z")),
     (["-a", "--", "--json"], "", (3, r"Verdict: +no-such-user", r"\A\Z")),
     (["-a", "alice", "--ssh", "--json"], "", (0, r'"verdict":"ok"', r"\A\Z")),
