@@ -29,19 +29,29 @@
 
 CREDCHECK_BEGIN_DECLS
 
-/* ---- Verdicts: the first that applies wins; the value is the exit status
- * that credcheck -a ends with. */
+/* ---- Verdicts: the first that applies wins, in this order: no-such-user,
+ * unreadable, locked, empty-password, invalid-hash, expired, locked-out,
+ * no-login, access-denied, ssh-denied, wrong-password, no-shell,
+ * pam-denied, ok.  The value is the exit status that credcheck -a ends
+ * with; values are stable names, not the order. */
 typedef enum CredVerdict {
     CRED_VERDICT_OK = 0,             /* the account can log in */
     CRED_VERDICT_NO_SUCH_USER = 3,   /* no source has the user */
-    CRED_VERDICT_UNREADABLE = 4,     /* this process cannot read the hash */
-    CRED_VERDICT_LOCKED = 5,         /* locked, disabled or never set */
+    CRED_VERDICT_UNREADABLE = 4,     /* this process cannot read a local hash */
+    CRED_VERDICT_LOCKED = 5,         /* locked, disabled or never set (a local entry) */
     CRED_VERDICT_EMPTY_PASSWORD = 6, /* the hash field is empty */
     CRED_VERDICT_INVALID_HASH = 7,   /* malformed, or unsupported by crypt */
-    CRED_VERDICT_EXPIRED = 8,        /* account or password aged out */
-    CRED_VERDICT_WRONG_PASSWORD = 9, /* the given password does not match */
-    CRED_VERDICT_PAM_DENIED = 10     /* PAM refused, all above passed */
+    CRED_VERDICT_EXPIRED = 8,        /* account or password aged out, or PAM says so */
+    CRED_VERDICT_WRONG_PASSWORD = 9, /* the given password does not authenticate */
+    CRED_VERDICT_PAM_DENIED = 10,    /* PAM refused for another reason */
+    CRED_VERDICT_LOCKED_OUT = 11,    /* pam_faillock's tally locks the user */
+    CRED_VERDICT_NO_LOGIN = 12,      /* /etc/nologin or /run/nologin, not root */
+    CRED_VERDICT_ACCESS_DENIED = 13, /* an access rule refused in the PAM run */
+    CRED_VERDICT_NO_SHELL = 14,      /* the login shell refuses sessions */
+    CRED_VERDICT_SSH_DENIED = 15     /* sshd's own rules refuse the user */
 } CredVerdict;
+
+#define CRED_VERDICT_MAX 15 /* the largest verdict value */
 
 /* The verdict's name ("ok", "no-such-user", ..., "pam-denied"); static. */
 const char *CredVerdictName(CredVerdict verdict) CRED_NOEXCEPT;
@@ -77,8 +87,12 @@ typedef struct CredHashInfo {
 } CredHashInfo;
 
 /* Decode hash (a NUL-terminated text, never null) into *info: method,
- * parameters, full syntax, the host's support and strength.  Tries the
- * host's crypt once with the hash as setting. */
+ * parameters, full syntax, the host's support and strength.  Support is a
+ * matter of the method and its parameters, never of the salt or digest: it
+ * is decided from crypt_checksalt without computing a hash, except for a
+ * method that call cannot tell apart (bigcrypt, which a crypt without it
+ * answers as DES); such a method is tried once per process with a cheap
+ * setting. */
 void CredInspectHash(const char *hash, CredHashInfo *info) CRED_NOEXCEPT;
 
 /* ---- The account record -------------------------------------------------- */
@@ -93,11 +107,129 @@ const char *CredNoteText(unsigned note) CRED_NOEXCEPT;
 #define CRED_NAME_SIZE 256
 #define CRED_SOURCE_SIZE 32
 #define CRED_PAM_TEXT_SIZE 128
+#define CRED_MESSAGE_SIZE 256 /* a message kept from PAM or a file, printable */
+#define CRED_MODULE_SIZE 64
 
 typedef struct CredPamStep {
     int status;                    /* the PAM return code */
     char text[CRED_PAM_TEXT_SIZE]; /* pam_strerror's text for it */
 } CredPamStep;
+
+/* ---- Gates: what stops a login whatever the password ----------------- */
+
+typedef struct CredNologinGate {
+    int exists;                      /* the file exists (for root it is only a note) */
+    char file[32];                   /* "/run/nologin" or "/etc/nologin" */
+    char message[CRED_MESSAGE_SIZE]; /* its first line: printable, at most 200 characters */
+} CredNologinGate;
+
+typedef struct CredFaillockGate {
+    int readable;                  /* 0: this process may not read the tally (nothing is guessed) */
+    int tally;                     /* a tally file exists for the user */
+    char dir[128];                 /* the tally folder */
+    unsigned failures;             /* failures that count: within fail_interval of the latest */
+    unsigned deny;                 /* failures that lock; 0: never locks */
+    long failInterval, unlockTime; /* seconds; unlockTime 0: the lock never ends */
+    int evenDenyRoot;
+    int fromStack;         /* the service's pam_faillock arguments changed a setting */
+    int locked;            /* the tally locks the user now */
+    long long lastFailure; /* seconds since 1970, -1 when none */
+    long long unlockAt;    /* when the lock ends; -1: never, or not locked */
+} CredFaillockGate;
+
+typedef struct CredShellGate {
+    char path[CRED_NAME_SIZE]; /* the shell a session would start (/bin/sh for an empty field) */
+    int usable;
+    const char
+        *problem; /* static: why not ("refuses sessions", "missing", "not executable"), or null */
+} CredShellGate;
+
+/* Notes on the account that do not change the verdict: bits of
+ * CredAccount.accountNotes; the sentence of each: CredAccountNoteText. */
+#define CRED_ANOTE_HOME_MISSING 1u      /* the home folder is missing (the session starts in /) */
+#define CRED_ANOTE_HOME_NOT_FOLDER 2u   /* the home is not a folder */
+#define CRED_ANOTE_NO_GROUP 4u          /* the primary group has no entry */
+#define CRED_ANOTE_PASSWORD_EXPIRES 8u  /* within the warning period: passwordExpiresIn */
+#define CRED_ANOTE_ACCOUNT_EXPIRES 16u  /* within the warning period: accountExpiresIn */
+#define CRED_ANOTE_SHELL_NOT_LISTED 32u /* the shell is not in /etc/shells */
+#define CRED_ANOTE_SHADOW_NOT_RULED_OUT                                                   \
+    64u                                 /* a directory's credential, but this process may \
+                                           not read a local shadow entry */
+#define CRED_ANOTE_PAM_OTHER 128u       /* the service has no file; "other" answered */
+#define CRED_ANOTE_PAM_PERMIT_ONLY 256u /* success came only from pam_rootok or pam_permit */
+#define CRED_ANOTE_PAM_UNIX_NOT_ROOT                                                          \
+    512u                                     /* pam_unix cannot check another user's password \
+                                                unless run as root */
+#define CRED_ANOTE_FAILLOCK_UNREADABLE 1024u /* the tally could not be read */
+#define CRED_ANOTE_NOLOGIN_ROOT 2048u        /* a nologin file exists; root may still log in */
+#define CRED_ANOTE_LAST CRED_ANOTE_NOLOGIN_ROOT
+/* The note's sentence; static; null for an unknown bit. */
+const char *CredAccountNoteText(unsigned note) CRED_NOEXCEPT;
+
+/* ---- The PAM run ------------------------------------------------------------ */
+
+#define CRED_PAM_MAX_MESSAGES 16
+#define CRED_PAM_MAX_LINES 48
+
+/* What a module said through the conversation.  style: PAM_ERROR_MSG,
+ * PAM_TEXT_INFO, or PAM_PROMPT_ECHO_ON for an echoed prompt (it got an
+ * empty answer; its text is kept). */
+typedef struct CredPamMessage {
+    int style;
+    char text[CRED_MESSAGE_SIZE];
+} CredPamMessage;
+
+/* One auth or account line of the service's stack, as Linux-PAM reads it. */
+typedef struct CredPamLine {
+    char type[16];                 /* "auth" or "account"; "-auth" for a line that may be missing */
+    char control[64];              /* "required", ..., or "[success=1 default=ignore]" */
+    char module[CRED_MODULE_SIZE]; /* as written ("pam_unix.so" or a path) */
+    char args[192];
+    int depth; /* 0 in the service's own file; 1 and more through include and substack */
+} CredPamLine;
+
+/* Which module's answer refused the login. */
+typedef enum CredPamDeciderKind {
+    CRED_PAM_DECIDER_NONE = 0,
+    CRED_PAM_DECIDER_FAILLOCK,   /* pam_faillock */
+    CRED_PAM_DECIDER_NOLOGIN,    /* pam_nologin */
+    CRED_PAM_DECIDER_ACCESS,     /* pam_access, pam_time, pam_listfile, pam_succeed_if, or the
+                                    directory's access control */
+    CRED_PAM_DECIDER_EXPIRED,    /* an account step that answers expired */
+    CRED_PAM_DECIDER_CREDENTIAL, /* the module that holds the credential */
+    CRED_PAM_DECIDER_OTHER
+} CredPamDeciderKind;
+
+typedef struct CredPamDecider {
+    CredPamDeciderKind kind;
+    char module[CRED_MODULE_SIZE]; /* e.g. "pam_nologin.so" */
+    char type[16];
+    char control[64];
+    int status;                    /* the module's return code */
+    char text[CRED_PAM_TEXT_SIZE]; /* pam_strerror's text for it */
+} CredPamDecider;
+
+/* ---- sshd's own rules (with the ssh option) -------------------------------- */
+
+#define CRED_SSH_MAX_PROBLEMS 8
+
+typedef struct CredSshProblem {
+    char path[CRED_NAME_SIZE];
+    const char *problem; /* static, e.g. "writable by group or others" */
+} CredSshProblem;
+
+typedef struct CredSsh {
+    int checked;                  /* the report asked sshd */
+    char address[64];             /* the client address the settings are for */
+    const char *unavailable;      /* static: why sshd's settings are unknown, or null */
+    int allowed;                  /* 0: a rule refuses the user */
+    char rule[CRED_MESSAGE_SIZE]; /* the directive and pattern that refused ("DenyUsers bob") */
+    int password;                 /* password logins are possible from the address */
+    int keys;                     /* authorized keys that sshd would use */
+    int nproblems;
+    CredSshProblem problems[CRED_SSH_MAX_PROBLEMS]; /* paths StrictModes refuses */
+    char reason[CRED_MESSAGE_SIZE];                 /* when no way is left: why, in words */
+} CredSsh;
 
 typedef struct CredAccount {
     /* Entry */
@@ -109,7 +241,7 @@ typedef struct CredAccount {
 
     /* Readability */
     int readable;
-    const char *from;       /* "passwd", "shadow", or null */
+    const char *from;       /* "passwd", "shadow", "directory", or null */
     const char *unreadable; /* "permission", "no-shadow-entry", or null */
     int shadowLineBroken;   /* the files source has a line it cannot parse */
 
@@ -142,6 +274,34 @@ typedef struct CredAccount {
     CredPamStep pamAccount;      /* pam_acct_mgmt */
 
     CredVerdict verdict;
+
+    /* ---- The login path ---- */
+    /* A directory's credential: the entry comes from a source other than
+     * files or compat, its password field is a placeholder, and no shadow
+     * entry was found; from is then "directory" and a password is checked
+     * through PAM. */
+    int directory;
+    char checkedBy[CRED_MODULE_SIZE];         /* "hash", the PAM module that holds the credential
+                                                 ("pam_sss.so"), or "" when not checked */
+    long warnDays;                            /* the shadow entry's warning period, -1: unset */
+    long passwordExpiresIn, accountExpiresIn; /* days, with the notes of that name */
+    unsigned accountNotes;                    /* CRED_ANOTE_ bits */
+
+    CredNologinGate nologin;
+    CredFaillockGate faillock;
+    CredShellGate shellGate;
+
+    /* PAM, when pamRun: a step not run has status -1 and why in its text */
+    int pamAuthenticateRun, pamAccountRun;
+    CredPamDecider decidedBy;
+
+    CredSsh ssh;
+
+    /* What PAM said, and the auth and account lines of the service (includes
+     * followed).  Only the first nmessages and nstack entries are set. */
+    int nmessages, nstack;
+    CredPamMessage messages[CRED_PAM_MAX_MESSAGES];
+    CredPamLine stack[CRED_PAM_MAX_LINES];
 } CredAccount;
 
 /* ---- Analysis ------------------------------------------------------------ */
@@ -149,9 +309,23 @@ typedef struct CredAccount {
 /* Look user up and analyse the account into *out.  password: null for no
  * check, else the whole NUL-terminated password (any length).  pamService:
  * null, or the PAM service to run with the password (the empty password
- * when none is given).  Returns the verdict (also in out->verdict). */
+ * when none is given).  A directory's credential with a password is
+ * checked through PAM even without a service: "login".  Returns the
+ * verdict (also in out->verdict). */
 CredVerdict CredAnalyzeAccount(const char *user, const char *password, const char *pamService,
                                CredAccount *out) CRED_NOEXCEPT;
+
+/* What else the report asks; zero-initialise, then set what is wanted. */
+typedef struct CredLoginOptions {
+    const char *pamService; /* as for CredAnalyzeAccount; with ssh and a password, null
+                               means "sshd" */
+    int ssh;                /* 1: sshd's own rules for the user from sshAddress */
+    const char *sshAddress; /* null: "127.0.0.1" */
+} CredLoginOptions;
+
+/* CredAnalyzeAccount with options (may be null). */
+CredVerdict CredAnalyzeLogin(const char *user, const char *password,
+                             const CredLoginOptions *options, CredAccount *out) CRED_NOEXCEPT;
 
 struct passwd;
 struct spwd;
@@ -182,7 +356,7 @@ const char *CredFindingName(unsigned finding) CRED_NOEXCEPT;
 
 typedef struct CredAuditSummary {
     unsigned long users;
-    unsigned long verdicts[CRED_VERDICT_PAM_DENIED + 1]; /* by verdict value */
+    unsigned long verdicts[CRED_VERDICT_MAX + 1]; /* by verdict value */
     int nmethods; /* methods of the readable hashes, in order of first use */
     struct {
         const char *method; /* static */
@@ -191,6 +365,9 @@ typedef struct CredAuditSummary {
     unsigned long findings[CRED_FINDING_COUNT]; /* users per finding, by bit */
     unsigned long flagged;                      /* users with any finding */
     int incomplete;                             /* 1 when the walk ended early (no memory) */
+    CredNologinGate nologin;                    /* the host's nologin file, named once */
+    char notListed[128]; /* sources of the user database that list no users ("sss"; ", "
+                            between), whose users the walk cannot show */
 } CredAuditSummary;
 
 /* Called once per user; findings: the bits of that account. */

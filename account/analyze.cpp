@@ -1,16 +1,21 @@
-// analyze.cpp - one account's report: the entry and its sources, whether
-// the hash can be read, the state, the hash, the password, PAM, and the
-// verdict, which is the first that applies of the verdicts in order.
+// analyze.cpp - one account's report: the entry and its sources, where the
+// credential lives and whether it can be read, the state, the hash, the
+// password, the gates, PAM and sshd, and the verdict, which is the first
+// that applies of the verdicts in order (Decide).
 #include <pwd.h>
+#include <security/pam_appl.h>
 #include <shadow.h>
 #include <string.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "account/internal.h"
 
@@ -21,10 +26,6 @@ constexpr const char *kNsswitch = "/etc/nsswitch.conf";
 constexpr const char *kShells = "/etc/shells";
 constexpr const char *kShadowFile = "/etc/shadow";
 constexpr long kSecondsPerDay = 24 * 60 * 60;
-
-void Copy(char *dst, std::size_t size, const char *src) {
-    std::snprintf(dst, size, "%s", src != nullptr ? src : "");
-}
 
 // Why a name cannot be a user's, or null.
 const char *BadName(const char *user) {
@@ -39,18 +40,40 @@ const char *BadName(const char *user) {
     return nullptr;
 }
 
+const char *Field(const struct passwd *pw) {
+    return pw->pw_passwd != nullptr ? pw->pw_passwd : "";
+}
+
 // The passwd field points at the shadow entry: "x", or "##" and the name.
 bool Shadowed(const struct passwd *pw) {
-    const char *p = pw->pw_passwd != nullptr ? pw->pw_passwd : "";
+    const char *p = Field(pw);
     return std::strcmp(p, "x") == 0 ||
            (p[0] == '#' && p[1] == '#' && std::strcmp(p + 2, pw->pw_name) == 0);
 }
 
+bool LocalSource(const char *source) {
+    return source == nullptr || source[0] == '\0' || std::strcmp(source, "files") == 0 ||
+           std::strcmp(source, "compat") == 0 || std::strcmp(source, "unknown") == 0;
+}
+
+// A directory's entry may hold its credential elsewhere: its password
+// field is a placeholder ("*", "x", "!"...), never a hash.
+bool DirectoryPlaceholder(const struct passwd *pw, const char *source) {
+    if (LocalSource(source)) return false;
+    const char *p = Field(pw);
+    return Shadowed(pw) || (p[0] != '\0' && p[std::strspn(p, "!")] == '\0') || p[0] == '*';
+}
+
 // Empty, disabled ("*...", "!", "!!", "!*..."), locked ("!" before a hash),
-// or a hash; the hash, or the one under the lock, is described.
-void ReadState(const char *field, CredAccount *out) {
+// or a hash; the hash, or the one under the lock, is described.  A given
+// password is checked whole against it: that one computation of the host's
+// crypt also shows whether the method is supported.
+void ReadState(const char *field, const char *password, CredAccount *out) {
+    if (password != nullptr) out->passwordChecked = 1;
+    if (password != nullptr) CopyText(out->checkedBy, sizeof out->checkedBy, "hash");
     if (field[0] == '\0') {
         out->empty = 1;
+        out->authenticates = password != nullptr && password[0] == '\0';
         return;
     }
     const char *rest = field + std::strspn(field, "!");
@@ -60,19 +83,11 @@ void ReadState(const char *field, CredAccount *out) {
     }
     out->locked = rest != field;
     out->hasHash = 1;
-    CredInspectHash(rest, &out->hash);
-}
-
-void CheckPassword(const char *password, const char *field, CredAccount *out) {
-    out->passwordChecked = 1;
-    const char *hash = field + std::strspn(field, "!");
-    if (out->empty) {
-        out->authenticates = password[0] == '\0';
-        return;
-    }
-    if (!out->hasHash) return;
-    bool tooLong = false;
-    bool match = PasswordMatches(password, hash, &tooLong);
+    CryptAnswer answer;
+    bool tooLong = false, match = false;
+    if (password != nullptr) match = PasswordMatches(password, rest, &tooLong, &answer);
+    InspectHash(rest, &answer, &out->hash);
+    if (password == nullptr) return;
     if (tooLong) out->notes |= CRED_NOTE_TOO_LONG;
     if (std::strlen(password) > 8 && std::strcmp(out->hash.method, "descrypt") == 0)
         out->notes |= CRED_NOTE_DES_FIRST_8;
@@ -85,30 +100,150 @@ void ReadAging(const struct spwd *sp, CredAccount *out) {
     out->maxDays = sp->sp_max;
     out->inactiveDays = sp->sp_inact;
     out->expireDay = sp->sp_expire;
+    out->warnDays = sp->sp_warn;
     Aging a = DecideAging(out->today, sp->sp_lstchg, sp->sp_max, sp->sp_inact, sp->sp_expire);
     out->expired = a.expired;
     out->passwordExpired = a.passwordExpired;
     out->mustChange = a.mustChange;
     out->inactive = a.inactive;
+    // Within the warning period: say in how many days.
+    if (out->warnDays < 0) return;
+    if (out->expireDay >= 0 && !a.expired && out->expireDay - out->today <= out->warnDays) {
+        out->accountNotes |= CRED_ANOTE_ACCOUNT_EXPIRES;
+        out->accountExpiresIn = out->expireDay - out->today;
+    }
+    if (out->lastChange > 0 && out->maxDays >= 0 && !a.passwordExpired &&
+        out->today >= out->lastChange && out->lastChange + out->maxDays - out->today >= 0 &&
+        out->lastChange + out->maxDays - out->today <= out->warnDays) {
+        out->accountNotes |= CRED_ANOTE_PASSWORD_EXPIRES;
+        out->passwordExpiresIn = out->lastChange + out->maxDays - out->today;
+    }
 }
 
+bool PamSaysExpired(int status) {
+    return status == PAM_ACCT_EXPIRED || status == PAM_NEW_AUTHTOK_REQD ||
+           status == PAM_AUTHTOK_EXPIRED;
+}
+
+// The one place that orders the verdicts.
 CredVerdict Decide(const CredAccount &a) {
+    CredPamDeciderKind by = a.pamRun ? a.decidedBy.kind : CRED_PAM_DECIDER_NONE;
     if (!a.exists) return CRED_VERDICT_NO_SUCH_USER;
     if (!a.readable) return CRED_VERDICT_UNREADABLE;
     if (a.locked || a.disabled) return CRED_VERDICT_LOCKED;
     if (a.empty) return CRED_VERDICT_EMPTY_PASSWORD;
-    if (!a.hash.valid || !a.hash.supported) return CRED_VERDICT_INVALID_HASH;
-    if (a.expired || a.passwordExpired || a.mustChange || a.inactive) return CRED_VERDICT_EXPIRED;
-    if (a.passwordChecked && !a.authenticates) return CRED_VERDICT_WRONG_PASSWORD;
-    if (a.pamRun && (a.pamAuthenticate.status != 0 || a.pamAccount.status != 0))
+    if (a.hasHash && (!a.hash.valid || !a.hash.supported)) return CRED_VERDICT_INVALID_HASH;
+    if (a.expired || a.passwordExpired || a.mustChange || a.inactive ||
+        by == CRED_PAM_DECIDER_EXPIRED || (a.pamAccountRun && PamSaysExpired(a.pamAccount.status)))
+        return CRED_VERDICT_EXPIRED;
+    if (a.faillock.locked || by == CRED_PAM_DECIDER_FAILLOCK) return CRED_VERDICT_LOCKED_OUT;
+    if ((a.nologin.exists && !(a.accountNotes & CRED_ANOTE_NOLOGIN_ROOT)) ||
+        by == CRED_PAM_DECIDER_NOLOGIN)
+        return CRED_VERDICT_NO_LOGIN;
+    if (by == CRED_PAM_DECIDER_ACCESS) return CRED_VERDICT_ACCESS_DENIED;
+    if (a.ssh.checked && a.ssh.unavailable == nullptr &&
+        (!a.ssh.allowed || (!a.ssh.password && a.ssh.keys == 0)))
+        return CRED_VERDICT_SSH_DENIED;
+    if ((a.passwordChecked && !a.authenticates) || by == CRED_PAM_DECIDER_CREDENTIAL)
+        return CRED_VERDICT_WRONG_PASSWORD;
+    if (!a.shellGate.usable) return CRED_VERDICT_NO_SHELL;
+    if (a.pamRun && ((a.pamAuthenticateRun && a.pamAuthenticate.status != 0) ||
+                     (a.pamAccountRun && a.pamAccount.status != 0)))
         return CRED_VERDICT_PAM_DENIED;
     return CRED_VERDICT_OK;
 }
 
+// Clears the record but the arrays past the counts, which a walk would
+// otherwise clear for every user.
 void Start(const char *user, CredAccount *out) {
-    std::memset(out, 0, sizeof *out);
-    Copy(out->user, sizeof out->user, user);
-    out->lastChange = out->maxDays = out->inactiveDays = out->expireDay = -1;
+    std::memset(out, 0, offsetof(CredAccount, messages));
+    CopyText(out->user, sizeof out->user, user);
+    out->lastChange = out->maxDays = out->inactiveDays = out->expireDay = out->warnDays = -1;
+    out->faillock.lastFailure = out->faillock.unlockAt = -1;
+}
+
+// The service the PAM run and the gates use: the one named, else sshd
+// for a report on sshd, else login.
+const char *Service(const CredLoginOptions &o) {
+    return o.pamService != nullptr ? o.pamService : o.ssh ? "sshd" : "login";
+}
+
+// The module that holds a credential from source ("pam_sss.so" for sss).
+std::string CredentialModule(const char *source, bool directory) {
+    return directory ? "pam_" + std::string(source) + ".so" : "pam_unix.so";
+}
+
+void RunLoginPam(const CredAccount &a, const char *user, const char *password,
+                 const CredLoginOptions &o, CredAccount *out) {
+    std::string module = CredentialModule(a.passwdSource, a.directory);
+    // The local hash already shows a wrong password: PAM is not asked, so
+    // that no failure is counted against the user.
+    bool wrong = a.passwordChecked && !a.directory && !a.authenticates &&
+                 !(a.notes & CRED_NOTE_MATCHES_LOCKED);
+    PamRequest request{Service(o), user, password != nullptr ? password : "", module.c_str(),
+                       wrong ? "the password does not match the local hash" : nullptr};
+    RunPam(request, out);
+    if (!a.directory || password == nullptr) return;
+    // A directory's credential is checked by its module in the PAM run.
+    if (out->pamAuthenticateRun && out->pamAuthenticate.status == 0) {
+        out->passwordChecked = out->authenticates = 1;
+    } else if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL) {
+        out->passwordChecked = 1;
+        out->authenticates = 0;
+    }
+    if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module.c_str());
+}
+
+CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, const struct spwd *sp,
+                         const char *shadowSource, int shadowErrno, const char *password,
+                         const CredLoginOptions &o, long today, CredAccount *out) {
+    Start(pw->pw_name, out);
+    out->exists = 1;
+    long long now = std::time(nullptr);
+    out->today = today >= 0 ? today : static_cast<long>(now / kSecondsPerDay);
+    CopyText(out->passwdSource, sizeof out->passwdSource, passwdSource);
+    CopyText(out->shell, sizeof out->shell, pw->pw_shell);
+    out->shellMissing = out->shell[0] == '\0';
+    bool listed = false;
+    CheckShell(pw->pw_shell, kShells, &out->shellGate, &listed);
+    out->shellListed = listed;
+
+    const char *field = Field(pw);
+    bool permission = shadowErrno == EACCES || shadowErrno == EPERM;
+    if (sp == nullptr && DirectoryPlaceholder(pw, passwdSource)) {
+        out->directory = 1;
+        out->from = "directory";
+        if (permission) out->accountNotes |= CRED_ANOTE_SHADOW_NOT_RULED_OUT;
+    } else if (!Shadowed(pw)) {
+        out->from = "passwd";
+    } else if (sp != nullptr) {
+        out->from = "shadow";
+        CopyText(out->shadowSource, sizeof out->shadowSource, shadowSource);
+        field = sp->sp_pwdp != nullptr ? sp->sp_pwdp : "";
+        ReadAging(sp, out);
+    } else if (permission) {
+        out->unreadable = "permission";
+    } else {
+        out->unreadable = "no-shadow-entry";
+        out->shadowLineBroken = FileHasUserLine(kShadowFile, out->user);
+    }
+    out->readable = out->from != nullptr;
+    if (out->readable && !out->directory) ReadState(field, password, out);
+
+    // The gates, whatever the password.
+    bool root = pw->pw_uid == 0;
+    ReadNologin(&out->nologin);
+    if (out->nologin.exists && root) out->accountNotes |= CRED_ANOTE_NOLOGIN_ROOT;
+    ReadFaillock(Service(o), pw->pw_name, root, now, &out->faillock);
+    if (!out->faillock.readable) out->accountNotes |= CRED_ANOTE_FAILLOCK_UNREADABLE;
+    if (!out->shellMissing && !out->shellListed) out->accountNotes |= CRED_ANOTE_SHELL_NOT_LISTED;
+    out->accountNotes |= HomeAndGroupNotes(pw);
+
+    bool pam = o.pamService != nullptr || (password != nullptr && (out->directory || o.ssh));
+    if (pam) RunLoginPam(*out, pw->pw_name, password, o, out);
+    if (o.ssh) CheckSsh(pw, o.sshAddress != nullptr ? o.sshAddress : "127.0.0.1", out);
+    out->verdict = Decide(*out);
+    return out->verdict;
 }
 
 // A lookup with a buffer that grows while the C library asks for more.
@@ -131,6 +266,16 @@ struct Buffer {
 
 }  // namespace
 
+void CopyText(char *dst, std::size_t size, const char *src) {
+    std::size_t n = src != nullptr ? strnlen(src, size - 1) : 0;
+    std::memcpy(dst, src != nullptr ? src : "", n);
+    dst[n] = '\0';
+}
+
+bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource) {
+    return Shadowed(pw) || DirectoryPlaceholder(pw, passwdSource);
+}
+
 }  // namespace credaccount
 
 using namespace credaccount;
@@ -140,45 +285,15 @@ extern "C" CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *pas
                                         int shadowErrno, const char *password,
                                         const char *pamService, long today,
                                         CredAccount *out) noexcept {
-    Start(pw->pw_name, out);
-    out->exists = 1;
-    out->today = today >= 0 ? today : static_cast<long>(std::time(nullptr) / kSecondsPerDay);
-    Copy(out->passwdSource, sizeof out->passwdSource, passwdSource);
-    Copy(out->shell, sizeof out->shell, pw->pw_shell);
-    out->shellMissing = out->shell[0] == '\0';
-    out->shellListed = !out->shellMissing && ShellListed(kShells, out->shell);
-
-    const char *field = pw->pw_passwd != nullptr ? pw->pw_passwd : "";
-    if (!Shadowed(pw)) {
-        out->from = "passwd";
-    } else if (sp != nullptr) {
-        out->from = "shadow";
-        Copy(out->shadowSource, sizeof out->shadowSource, shadowSource);
-        field = sp->sp_pwdp != nullptr ? sp->sp_pwdp : "";
-        ReadAging(sp, out);
-    } else if (shadowErrno == EACCES || shadowErrno == EPERM) {
-        out->unreadable = "permission";
-    } else {
-        out->unreadable = "no-shadow-entry";
-        out->shadowLineBroken = FileHasUserLine(kShadowFile, out->user);
-    }
-    out->readable = out->from != nullptr;
-    if (out->readable) {
-        ReadState(field, out);
-        if (password != nullptr) CheckPassword(password, field, out);
-    }
-    if (pamService != nullptr) {
-        out->pamRun = 1;
-        Copy(out->pamService, sizeof out->pamService, pamService);
-        RunPam(pamService, pw->pw_name, password != nullptr ? password : "", &out->pamAuthenticate,
-               &out->pamAccount);
-    }
-    out->verdict = Decide(*out);
-    return out->verdict;
+    CredLoginOptions o{};
+    o.pamService = pamService;
+    return AnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, password, o, today, out);
 }
 
-extern "C" CredVerdict CredAnalyzeAccount(const char *user, const char *password,
-                                          const char *pamService, CredAccount *out) noexcept {
+extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
+                                        const CredLoginOptions *options,
+                                        CredAccount *out) noexcept {
+    CredLoginOptions o = options != nullptr ? *options : CredLoginOptions{};
     Start(user, out);
     out->badName = BadName(user);
     if (out->badName != nullptr) return out->verdict = CRED_VERDICT_NO_SUCH_USER;
@@ -189,21 +304,20 @@ extern "C" CredVerdict CredAnalyzeAccount(const char *user, const char *password
     while (err == ERANGE && pwBuffer.Grow())
         err = getpwnam_r(user, &pwEntry, pwBuffer.data.get(), pwBuffer.size, &pw);
     if (pw == nullptr) {
-        if (pamService != nullptr) {
-            out->pamRun = 1;
-            Copy(out->pamService, sizeof out->pamService, pamService);
-            RunPam(pamService, user, password != nullptr ? password : "", &out->pamAuthenticate,
-                   &out->pamAccount);
+        if (o.pamService != nullptr) {
+            PamRequest request{o.pamService, user, password != nullptr ? password : "",
+                               "pam_unix.so", nullptr};
+            RunPam(request, out);
         }
         return out->verdict = CRED_VERDICT_NO_SUCH_USER;
     }
     char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
     NameSource(kNsswitch, "passwd", user, passwdSource, sizeof passwdSource);
-    if (passwdSource[0] == '\0') Copy(passwdSource, sizeof passwdSource, "unknown");
+    if (passwdSource[0] == '\0') CopyText(passwdSource, sizeof passwdSource, "unknown");
 
     struct spwd spEntry, *sp = nullptr;
     int shadowErrno = 0;
-    if (Shadowed(pw)) {
+    if (NeedsShadowLookup(pw, passwdSource)) {
         err = ERANGE;
         while (err == ERANGE && spBuffer.Grow()) {
             errno = 0;
@@ -215,12 +329,18 @@ extern "C" CredVerdict CredAnalyzeAccount(const char *user, const char *password
         bool denied = NameSource(kNsswitch, "shadow", user, shadowSource, sizeof shadowSource);
         if (sp == nullptr && denied) shadowErrno = EACCES;
         if (sp != nullptr && shadowSource[0] == '\0')
-            Copy(shadowSource, sizeof shadowSource, "unknown");
+            CopyText(shadowSource, sizeof shadowSource, "unknown");
         if (sp == nullptr) shadowSource[0] = '\0';
     }
-    CredAnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, password, pamService, -1,
-                     out);
+    AnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, password, o, -1, out);
     return out->verdict;
+}
+
+extern "C" CredVerdict CredAnalyzeAccount(const char *user, const char *password,
+                                          const char *pamService, CredAccount *out) noexcept {
+    CredLoginOptions o{};
+    o.pamService = pamService;
+    return CredAnalyzeLogin(user, password, &o, out);
 }
 
 extern "C" const char *CredVerdictName(CredVerdict verdict) noexcept {
@@ -243,6 +363,16 @@ extern "C" const char *CredVerdictName(CredVerdict verdict) noexcept {
             return "wrong-password";
         case CRED_VERDICT_PAM_DENIED:
             return "pam-denied";
+        case CRED_VERDICT_LOCKED_OUT:
+            return "locked-out";
+        case CRED_VERDICT_NO_LOGIN:
+            return "no-login";
+        case CRED_VERDICT_ACCESS_DENIED:
+            return "access-denied";
+        case CRED_VERDICT_NO_SHELL:
+            return "no-shell";
+        case CRED_VERDICT_SSH_DENIED:
+            return "ssh-denied";
     }
     return "unknown";
 }
@@ -255,6 +385,38 @@ extern "C" const char *CredNoteText(unsigned note) noexcept {
             return "it matches the hash under the lock";
         case CRED_NOTE_TOO_LONG:
             return "longer than this host's crypt accepts";
+    }
+    return nullptr;
+}
+
+extern "C" const char *CredAccountNoteText(unsigned note) noexcept {
+    switch (note) {
+        case CRED_ANOTE_HOME_MISSING:
+            return "the home folder is missing: a session would start in /";
+        case CRED_ANOTE_HOME_NOT_FOLDER:
+            return "the home is not a folder: a session would start in /";
+        case CRED_ANOTE_NO_GROUP:
+            return "the primary group has no entry";
+        case CRED_ANOTE_PASSWORD_EXPIRES:
+            return "the password expires within its warning period";
+        case CRED_ANOTE_ACCOUNT_EXPIRES:
+            return "the account expires within the warning period";
+        case CRED_ANOTE_SHELL_NOT_LISTED:
+            return "the shell is not listed in /etc/shells";
+        case CRED_ANOTE_SHADOW_NOT_RULED_OUT:
+            return "this process may not read the shadow file: a local shadow entry was not "
+                   "ruled out";
+        case CRED_ANOTE_PAM_OTHER:
+            return "the service has no file of its own: the \"other\" service answered";
+        case CRED_ANOTE_PAM_PERMIT_ONLY:
+            return "success came only from pam_rootok or pam_permit: no password was asked";
+        case CRED_ANOTE_PAM_UNIX_NOT_ROOT:
+            return "pam_unix cannot check another user's password unless run as root "
+                   "(unix_chkpwd refuses)";
+        case CRED_ANOTE_FAILLOCK_UNREADABLE:
+            return "this process may not read the pam_faillock tally: a lock was not ruled out";
+        case CRED_ANOTE_NOLOGIN_ROOT:
+            return "a nologin file exists; root may still log in";
     }
     return nullptr;
 }

@@ -52,7 +52,7 @@ class SourceSets {
     // source refused this process on the way, as NameSource does.
     bool Name(const char *name, char *out, std::size_t size) const {
         if (single_) {
-            std::snprintf(out, size, "%s", sources_[0].name.c_str());
+            CopyText(out, size, sources_[0].name.c_str());
             return false;
         }
         bool refused = false, listed = !sources_.empty();
@@ -65,7 +65,7 @@ class SourceSets {
                     break;
                 }
                 if (s.names.count(name) != 0) {
-                    std::snprintf(out, size, "%s", s.name.c_str());
+                    CopyText(out, size, s.name.c_str());
                     return refused;
                 }
             }
@@ -73,6 +73,18 @@ class SourceSets {
         } catch (...) {
         }
         return NameSource(kNsswitch, database_, name, out, size);
+    }
+
+    // The sources other than the files that list no user: their users
+    // never show in a walk (a directory that does not enumerate).
+    std::string NotListed() const {
+        std::string out;
+        for (const Source &s : sources_) {
+            if (s.name == "files" || s.name == "compat" || (s.listed && !s.names.empty())) continue;
+            if (!out.empty()) out += ", ";
+            out += s.name;
+        }
+        return out;
     }
 
   private:
@@ -228,7 +240,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
     try {
         NameSet seen;
         ShadowWalkBegin();
-        KeepShellAnswers(true);
+        KeepWalkAnswers(true);
         setpwent();
         while (struct passwd *pw = getpwent()) {
             // A lookup by name finds the first entry of a name.
@@ -236,21 +248,17 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
             char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
             passwdSources.Name(pw->pw_name, passwdSource, sizeof passwdSource);
             if (passwdSource[0] == '\0')
-                std::snprintf(passwdSource, sizeof passwdSource, "unknown");
+                CopyText(passwdSource, sizeof passwdSource, "unknown");
             struct spwd entry, *sp = nullptr;
             int shadowErrno = 0;
-            const char *field = pw->pw_passwd != nullptr ? pw->pw_passwd : "";
-            bool shadowed =
-                std::strcmp(field, "x") == 0 ||
-                (field[0] == '#' && field[1] == '#' && std::strcmp(field + 2, pw->pw_name) == 0);
-            if (shadowed) {
+            if (NeedsShadowLookup(pw, passwdSource)) {
                 if (!ShadowWalkFind(pw->pw_name, &sp))
                     shadowErrno = LookUpShadow(pw->pw_name, spBuffer, &entry, &sp);
                 bool refused = shadowSources.Name(pw->pw_name, shadowSource, sizeof shadowSource);
                 // A later source's "not found" hides an earlier refusal.
                 if (sp == nullptr && refused) shadowErrno = EACCES;
                 if (sp != nullptr && shadowSource[0] == '\0')
-                    std::snprintf(shadowSource, sizeof shadowSource, "unknown");
+                    CopyText(shadowSource, sizeof shadowSource, "unknown");
                 if (sp == nullptr) shadowSource[0] = '\0';
             }
             CredAnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, nullptr, nullptr, -1,
@@ -263,7 +271,13 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
         summary->incomplete = 1;  // no memory for the names met
     }
     endpwent();
-    KeepShellAnswers(false);
+    ReadNologin(&summary->nologin);
+    try {
+        std::snprintf(summary->notListed, sizeof summary->notListed, "%s",
+                      passwdSources.NotListed().c_str());
+    } catch (...) {
+    }
+    KeepWalkAnswers(false);
     ShadowWalkEnd();
     if (!spBuffer.empty()) explicit_bzero(spBuffer.data(), spBuffer.size());
     return summary->flagged;

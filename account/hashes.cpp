@@ -290,12 +290,13 @@ constexpr HashMethod kMethods[] = {
     {"$3$", nullptr, "nt", DecodeNt},
     {"_", nullptr, "bsdicrypt", DecodeBsdi},
     {{}, ClaimsDes, "descrypt", DecodeDes},
-    {{}, ClaimsBigcrypt, "bigcrypt", DecodeBigcrypt},
+    // A crypt without bigcrypt answers its settings with a DES hash.
+    {{}, ClaimsBigcrypt, "bigcrypt", DecodeBigcrypt, "abcdefghijklmnopqrstuvwx"},
     {{}, ClaimsAnything, "unknown", DecodeUnknown},
 };
 
-CredHashStrength Strength(const char *hash) {
-    switch (crypt_checksalt(hash)) {
+CredHashStrength Strength(int checked) {
+    switch (checked) {
         case CRYPT_SALT_OK:
             return CRED_STRENGTH_OK;
         case CRYPT_SALT_METHOD_LEGACY:
@@ -308,7 +309,49 @@ CredHashStrength Strength(const char *hash) {
     }
 }
 
+// The answers of the trials made so far, by method and parameters.
+struct Trial {
+    const char *method;
+    int nparams;
+    unsigned long long params[CRED_HASH_MAX_PARAMS];
+    bool supported;
+};
+Trial g_trials[32];
+std::size_t g_ntrials = 0;
+unsigned long g_trialCount = 0;
+
+bool SameKey(const Trial &t, const CredHashInfo &info) {
+    if (t.method != info.method || t.nparams != info.nparams) return false;
+    for (int i = 0; i < t.nparams; ++i)
+        if (t.params[i] != info.params[i].value) return false;
+    return true;
+}
+
+// Whether the host's crypt computes with the method's trial setting: an
+// answer of the setting's own length, not a failure token.
+bool TrialSupports(const HashMethod &method, const CredHashInfo &info) {
+    for (std::size_t i = 0; i < g_ntrials; ++i)
+        if (SameKey(g_trials[i], info)) return g_trials[i].supported;
+    std::unique_ptr<crypt_data> data(new (std::nothrow) crypt_data);
+    if (!data) return false;
+    const char *setting = method.trial.data();  // a literal: NUL-terminated
+    const char *out = crypt_r("", setting, data.get());
+    ++g_trialCount;
+    bool ok = out != nullptr && out[0] != '*' && std::strlen(out) == method.trial.size();
+    explicit_bzero(data.get(), sizeof *data);
+    if (g_ntrials < std::size(g_trials)) {
+        Trial &t = g_trials[g_ntrials++];
+        t = {info.method, info.nparams, {}, ok};
+        for (int i = 0; i < info.nparams; ++i) t.params[i] = info.params[i].value;
+    }
+    return ok;
+}
+
 }  // namespace
+
+unsigned long SupportTrials() {
+    return g_trialCount;
+}
 
 const HashMethod *HashMethods(std::size_t *count) {
     *count = std::size(kMethods);
@@ -331,28 +374,20 @@ void DecodeHash(std::string_view hash, CredHashInfo *info) {
     info->valid = info->problem == nullptr;
 }
 
-// Whether the host's crypt computes with hash as its setting: a failure
-// token (starting with '*') or null is no support, and so is an answer of
-// another length (a crypt without bigcrypt answers its hashes with DES).
-bool CryptSupports(const char *hash) {
-    std::unique_ptr<crypt_data> data(new (std::nothrow) crypt_data);
-    if (!data) return false;
-    const char *out = crypt_r("", hash, data.get());
-    bool ok = out != nullptr && out[0] != '*' && std::strlen(out) == std::strlen(hash);
-    explicit_bzero(data.get(), sizeof *data);
-    return ok;
-}
-
-bool PasswordMatches(const char *password, const char *hash, bool *tooLong) {
+bool PasswordMatches(const char *password, const char *hash, bool *tooLong, CryptAnswer *answer) {
     *tooLong = std::strlen(password) >= CRYPT_MAX_PASSPHRASE_SIZE;
+    *answer = CryptAnswer{};
     if (*tooLong || hash[0] == '\0') return false;
     std::unique_ptr<crypt_data> data(new (std::nothrow) crypt_data);
     if (!data) return false;
     const char *out = crypt_r(password, hash, data.get());
     bool match = false;
-    if (out != nullptr && out[0] != '*') {
+    answer->computed = true;
+    answer->failed = out == nullptr || out[0] == '*';
+    if (!answer->failed) {
         std::size_t n = std::strlen(hash);
-        unsigned char diff = std::strlen(out) != n;
+        answer->length = std::strlen(out);
+        unsigned char diff = answer->length != n;
         for (std::size_t i = 0; i < n && out[i] != '\0'; ++i)
             diff |= static_cast<unsigned char>(out[i] ^ hash[i]);
         match = diff == 0;
@@ -361,12 +396,28 @@ bool PasswordMatches(const char *password, const char *hash, bool *tooLong) {
     return match;
 }
 
+void InspectHash(const char *hash, const CryptAnswer *answer, CredHashInfo *info) {
+    DecodeHash(hash, info);
+    const HashMethod &method = FindHashMethod(hash);
+    int checked = crypt_checksalt(hash);
+    info->strength = Strength(checked);
+    if (method.decode == DecodeUnknown || checked == CRYPT_SALT_INVALID) {
+        info->supported = 0;
+    } else if (method.trial.empty()) {
+        // The host's crypt knows the method and takes its parameters; a
+        // computation with the hash, when one was made, shows it worked.
+        info->supported = answer == nullptr || !answer->computed || !answer->failed;
+    } else if (answer != nullptr && answer->computed) {
+        info->supported = !answer->failed && answer->length == std::strlen(hash);
+    } else {
+        info->supported = TrialSupports(method, *info);
+    }
+}
+
 }  // namespace credaccount
 
 extern "C" void CredInspectHash(const char *hash, CredHashInfo *info) noexcept {
-    credaccount::DecodeHash(hash, info);
-    info->supported = std::strcmp(info->method, "unknown") != 0 && credaccount::CryptSupports(hash);
-    info->strength = credaccount::Strength(hash);
+    credaccount::InspectHash(hash, nullptr, info);
 }
 
 extern "C" const char *CredStrengthName(CredHashStrength strength) noexcept {

@@ -45,20 +45,39 @@ void Record(pam_handle_t *handle, int status, CredPamStep *step) {
 
 }  // namespace
 
-void RunPam(const char *service, const char *user, const char *password, CredPamStep *auth,
-            CredPamStep *account) {
-    pam_conv conversation{Converse, const_cast<char *>(password)};
+void RunPam(const PamRequest &request, CredAccount *out) {
+    out->pamRun = 1;
+    std::snprintf(out->pamService, sizeof out->pamService, "%s", request.service);
+    pam_conv conversation{Converse, const_cast<char *>(request.password)};
     pam_handle_t *handle = nullptr;
-    int status = pam_start(service, user, &conversation, &handle);
+    int status = pam_start(request.service, request.user, &conversation, &handle);
     if (status != PAM_SUCCESS) {
-        Record(handle, status, auth);
-        Record(handle, status, account);
+        Record(handle, status, &out->pamAuthenticate);
+        out->pamAuthenticateRun = 1;
         if (handle != nullptr) pam_end(handle, status);
         return;
     }
-    Record(handle, pam_authenticate(handle, 0), auth);
-    status = pam_acct_mgmt(handle, 0);
-    Record(handle, status, account);
+    if (request.skipAuthenticate != nullptr) {
+        out->pamAuthenticate.status = -1;
+        std::snprintf(out->pamAuthenticate.text, sizeof out->pamAuthenticate.text, "not run: %s",
+                      request.skipAuthenticate);
+    } else {
+        status = pam_authenticate(handle, 0);
+        out->pamAuthenticateRun = 1;
+        Record(handle, status, &out->pamAuthenticate);
+        // The account step only after a successful authentication: after a
+        // failed one, pam_faillock's account step would clear the tally.
+        if (status == PAM_SUCCESS) {
+            status = pam_acct_mgmt(handle, 0);
+            out->pamAccountRun = 1;
+            Record(handle, status, &out->pamAccount);
+        }
+    }
+    if (!out->pamAccountRun) {
+        out->pamAccount.status = -1;
+        std::snprintf(out->pamAccount.text, sizeof out->pamAccount.text,
+                      "not run: authentication did not succeed");
+    }
     pam_end(handle, status);
 }
 

@@ -11,7 +11,14 @@
 #   shadow   every user has "x" in /etc/passwd and an entry "*" in
 #            /etc/shadow, so every record asks the shadow database (the
 #            walk answers those lookups from its index of the shadow file).
-# No user has a valid encrypted password, so the probe walks everyone.
+#   mixed    a host as it looks: a quarter of the users with a yescrypt hash
+#            (the default cost), a quarter sha512crypt, each with its own
+#            salt, the rest locked ("!" before such a hash) or disabled; and
+#            "alice", whose yescrypt hash is of the password "secret".
+# In the first two no user has a valid encrypted password, so the probe
+# walks everyone.  The hashes of the mixed world are made of random salts
+# (made by the host's crypt_gensalt) and random digests: only their syntax
+# matters when no password is checked.
 # Then, in each world, "credcheck -g" and the whole-host audit
 # "credcheck -a --all" are timed side by side with a "getent passwd" plus
 # "getent shadow" walk of the same world: the best of
@@ -34,16 +41,32 @@ world() {  # world DIR KIND N
   python3 - "$dir" "$kind" "$n" <<'PY'
 import os, sys
 d, kind, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
-field = "x" if kind == "shadow" else "*"
+import random
+rng = random.Random(n)  # the digests; the salts come from the host's random source
+alphabet = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+def text(k):
+    return "".join(rng.choice(alphabet) for _ in range(k))
+import ctypes
+libcrypt = ctypes.CDLL("libcrypt.so.1")
+libcrypt.crypt_gensalt.restype = ctypes.c_char_p
+libcrypt.crypt_gensalt.argtypes = [ctypes.c_char_p, ctypes.c_ulong, ctypes.c_char_p, ctypes.c_int]
+def mixed(i):
+    yescrypt = libcrypt.crypt_gensalt(b"$y$", 0, None, 0).decode()  # a salt the host's crypt takes
+    made = ("%s$%s" % (yescrypt, text(43)), "$6$%s$%s" % (text(16), text(86)))
+    return (made[0], made[1], "!" + made[i % 2], ("*", "!", "!!")[i % 3])[i % 4]
+field = "*" if kind == "passwd" else "x"
 with open(os.path.join(d, "passwd"), "w") as f:
     f.write("root:%s:0:0:root:/root:/bin/sh\n" % field)
     for i in range(1, n):
         f.write("u%06d:%s:%d:%d:User %d:/home/u%06d:/bin/sh\n" % (i, field, 10000 + i, 100, i, i))
+    if kind == "mixed":
+        f.write("alice:x:9999:100:Alice:/home/alice:/bin/sh\n")
 with open(os.path.join(d, "shadow"), "w") as f:
     f.write("root:*:19000:0:99999:7:::\n")
-    if kind == "shadow":
-        for i in range(1, n):
-            f.write("u%06d:*:19000:0:99999:7:::\n" % i)
+    for i in range(1, n if kind != "passwd" else 1):
+        f.write("u%06d:%s:19000:0:99999:7:::\n" % (i, mixed(i) if kind == "mixed" else "*"))
+    if kind == "mixed":
+        f.write("alice:%s:19000:0:99999:7:::\n" % os.environ["ALICE_HASH"])
 with open(os.path.join(d, "group"), "w") as f:
     f.write("root:x:0:\n")
     for i in range(1, n):
@@ -55,6 +78,9 @@ PY
   chmod 640 "$dir/shadow"
 }
 
+# alice's hash: yescrypt at the default cost, as Debian makes it.
+ALICE_HASH=$(mkpasswd -m yescrypt secret)
+export ALICE_HASH
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 inworld() {  # inworld DIR COMMAND...
@@ -65,10 +91,12 @@ inworld() {  # inworld DIR COMMAND...
     shift; exec "$@"' sh "$dir" "$@"
 }
 
-for kind in passwd shadow; do
+kinds=(${KINDS:-passwd shadow mixed})
+for kind in "${kinds[@]}"; do
   for n in "${sizes[@]}"; do
     dir="$tmp/$kind-$n"
     world "$dir" "$kind" "$n"
+    [[ $kind == mixed ]] && continue  # the probe stops at its first user there
     echo "=== world: $kind, $n users ==="
     inworld "$dir" "$bench" --benchmark_filter='BM_Probe|BM_GetUserGroups' \
       --benchmark_counters_tabular=true ${BENCH_ARGS:-}
@@ -98,8 +126,42 @@ PY
 echo "=== credcheck -g and credcheck -a --all against getent passwd + getent shadow ==="
 echo "| world | users | probe CPU | per user | audit CPU | per user | getent CPU | per user | probe/getent | audit/getent | probe wall | audit wall | getent wall |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
-for kind in shadow passwd; do
+for kind in "${kinds[@]}"; do
   for n in "${sizes[@]}"; do
     inworld "$tmp/$kind-$n" python3 "$tmp/sidebyside.py" "$kind" "$n" "${REPEAT:-5}" "$credcheck"
   done
 done
+
+# One user of the mixed world: the report without a password against
+# "passwd -S", and with the password against one crypt of that hash, in
+# this process (no start-up counted for it).
+cat > "$tmp/single.py" <<'PY'
+import ctypes, os, resource, subprocess, sys, time
+repeat, credcheck, hash_ = int(sys.argv[1]), sys.argv[2], os.environ["ALICE_HASH"]
+libcrypt = ctypes.CDLL("libcrypt.so.1")
+libcrypt.crypt.restype, libcrypt.crypt.argtypes = ctypes.c_char_p, [ctypes.c_char_p, ctypes.c_char_p]
+def once(cmd):
+    before, start = resource.getrusage(resource.RUSAGE_CHILDREN), time.perf_counter()
+    subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime, time.perf_counter() - start
+def crypt_once():
+    start = time.process_time()
+    assert libcrypt.crypt(b"secret", hash_.encode()).decode() == hash_
+    return time.process_time() - start, 0
+rows = [("-a alice", [credcheck, "-a", "alice"], "passwd -S alice", ["passwd", "-S", "alice"]),
+        ("-a alice secret", [credcheck, "-a", "alice", "secret"], "one crypt of alice's hash", None)]
+for name, cmd, ref_name, ref in rows:
+    ours, theirs = [float("inf")] * 2, [float("inf")] * 2
+    for _ in range(repeat):
+        ours = [min(a, b) for a, b in zip(ours, once(cmd))]
+        theirs = [min(a, b) for a, b in zip(theirs, once(ref) if ref else crypt_once())]
+    print("| `credcheck %s` | %.2f ms | %s | %.2f ms | %.2f |" % (name, ours[0] * 1e3, ref_name, theirs[0] * 1e3,
+                                                              ours[0] / theirs[0]))
+PY
+if [[ " ${kinds[*]} " == *" mixed "* ]]; then
+  echo "=== one user of the mixed world (CPU time, best of ${REPEAT:-5}) ==="
+  echo "| run | CPU | reference | reference CPU | ratio |"
+  echo "|---|---|---|---|---|"
+  inworld "$tmp/mixed-${sizes[0]}" python3 "$tmp/single.py" "${REPEAT:-5}" "$credcheck"
+fi

@@ -11,12 +11,29 @@
 
 namespace credcheck {
 
+// ---- account_view.cpp: the record's two views ----------------------------
 // The record as the JSON object of "credcheck -a USER --json".
 nlohmann::json AccountJson(const CredAccount &account);
+// The record as the text report of "credcheck -a USER".
+void PrintAccountText(const CredAccount &account);
+// The sentence that names the cause behind the verdict.
+std::string Reason(const CredAccount &account);
 // A name as it may be shown: control and non-ASCII bytes as \xNN.
 std::string PrintableName(const char *text);
 // "-a --all [--json]".  Ends the process.
 [[noreturn]] void RunAuditMode(const AccountOptions &options);
+// One line of the text report: the label in a column of its own.
+void ReportLine(const char *label, const std::string &text);
+
+// ---- account_pam.cpp: the PAM run's part of the report --------------------
+// The "pam" object (only when PAM ran), and the "PAM:" lines.
+nlohmann::json PamJson(const CredAccount &account);
+void PrintPam(const CredAccount &account);
+
+// ---- account_ssh.cpp: sshd's part of the report ---------------------------
+// The "ssh" object (only with the ssh option), and the "SSH:" lines.
+nlohmann::json SshJson(const CredAccount &account);
+void PrintSsh(const CredAccount &account);
 
 }  // namespace credcheck
 

@@ -100,7 +100,7 @@ const char *const kFindingLabels[CRED_FINDING_COUNT] = {
 void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     std::printf("\nSummary: %lu users, %lu with a finding\n", s.users, s.flagged);
     std::string verdicts, methods;
-    for (int v = 0; v <= CRED_VERDICT_PAM_DENIED; ++v)
+    for (int v = 0; v <= CRED_VERDICT_MAX; ++v)
         if (s.verdicts[v] != 0)
             Append(verdicts, ", ",
                    Counted(CredVerdictName(static_cast<CredVerdict>(v)), s.verdicts[v]));
@@ -113,6 +113,14 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
         for (const std::string &n : audit.named[bit]) Append(names, " ", Shown(n.c_str()));
         std::printf("%s %s\n", kFindingLabels[bit], names.empty() ? "none" : names.c_str());
     }
+    if (s.nologin.exists)
+        std::printf("Nologin:  %s refuses every user but root: \"%s\"\n", s.nologin.file,
+                    Shown(s.nologin.message).c_str());
+    if (s.notListed[0] != '\0')
+        std::printf(
+            "Not listed: %s: the users of these sources do not show in a walk "
+            "(a source that does not enumerate)\n",
+            s.notListed);
 }
 
 // Where, when (ISO 8601, UTC) and by which version the audit ran.
@@ -131,7 +139,7 @@ void AddOrigin(nlohmann::json &summary) {
 
 nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
     nlohmann::json verdicts = nlohmann::json::object(), methods = nlohmann::json::object();
-    for (int v = 0; v <= CRED_VERDICT_PAM_DENIED; ++v)
+    for (int v = 0; v <= CRED_VERDICT_MAX; ++v)
         if (s.verdicts[v] != 0)
             verdicts[CredVerdictName(static_cast<CredVerdict>(v))] = s.verdicts[v];
     for (int i = 0; i < s.nmethods; ++i) methods[s.methods[i].method] = s.methods[i].count;
@@ -139,6 +147,16 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
         {"users", s.users}, {"flagged", s.flagged}, {"verdicts", verdicts}, {"methods", methods}};
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         j[CredFindingName(1u << bit)] = audit.named[bit];
+    j["nologin"] = s.nologin.exists
+                       ? nlohmann::json{{"file", s.nologin.file}, {"message", s.nologin.message}}
+                       : nlohmann::json(nullptr);
+    nlohmann::json notListed = nlohmann::json::array();
+    for (std::string_view rest = s.notListed; !rest.empty();) {
+        std::size_t comma = rest.find(", ");
+        notListed.push_back(std::string(rest.substr(0, comma)));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
+    }
+    j["not_listed"] = notListed;
     AddOrigin(j);
     return nlohmann::json{{"summary", j}};
 }

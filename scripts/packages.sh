@@ -19,7 +19,13 @@ build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev)
 # test's package here, one name per word.
 test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev openssl
                python3 python3-pyte util-linux mount pkg-config pamtester whois bash
-               bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git)
+               bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
+               slapd ldap-utils sssd-ldap libnss-sss libpam-sss)
+
+# Services that the packages above may start on installing.  The directory
+# tests start their own slapd and SSSD in a namespace, so one that a package
+# started on the host is stopped again.
+services=(slapd sssd)
 
 missing_packages() {
     local p
@@ -47,6 +53,12 @@ ensure_packages() {
     echo "installing: ${missing[*]}"
     "${as[@]}" apt-get update -q
     "${as[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+    local service
+    for service in "${services[@]}"; do
+        if [[ -x /etc/init.d/$service ]] && /etc/init.d/$service status >/dev/null 2>&1; then
+            "${as[@]}" /etc/init.d/$service stop
+        fi
+    done
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then

@@ -78,10 +78,12 @@ class WorldProgramTest(unittest.TestCase):
 
 
 class World:
-    """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d."""
+    """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d;
+    security (name -> text) adds files to /etc/security; run (name -> text) puts a tmpfs with
+    those files over /run."""
 
     def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
-                 shells=None, pamd=None):
+                 shells=None, pamd=None, security=None, run=None):
         self.dir = scratch("world")
         self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
         os.mkdir(os.path.join(self.dir, "security"), 0o755)
@@ -98,6 +100,13 @@ class World:
             for service, text in pamd.items():
                 self.write("pam.d/" + service, text, 0o644)
             self.binds.append("pam.d")
+        for name, text in (security or {}).items():
+            self.write("security/" + name, text, 0o644)
+        self.run_files = run  # files of a tmpfs over /run (name -> text)
+        if run is not None:
+            os.mkdir(os.path.join(self.dir, "run"), 0o755)
+            for name, text in run.items():
+                self.write("run/" + name, text, 0o644)
 
     def write(self, name, text, mode):
         path = os.path.join(self.dir, name)
@@ -118,6 +127,8 @@ class World:
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
         script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
+        if self.run_files is not None:
+            script.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/ || exit 97' % self.dir)
         drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
         script.append('exec %s"$@"' % drop)
         return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)

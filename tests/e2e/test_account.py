@@ -90,6 +90,9 @@ PAMD = {
 NSS = "passwd: files credtest\nshadow: files credtest\ngroup: files\n"
 
 UNREADABLE = "unreadable"  # what uid 65534 gets for every shadowed user
+CODES = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6, "invalid-hash": 7,
+         "expired": 8, "wrong-password": 9, "pam-denied": 10, "locked-out": 11, "no-login": 12,
+         "access-denied": 13, "no-shell": 14, "ssh-denied": 15}
 # (user, arguments after the user, stdin, verdict as root, as 65534 (None: not run),
 #  {JSON path: value}, text lines)
 CASES = [
@@ -116,10 +119,12 @@ CASES = [
      {"hash.method": "bigcrypt", "hash.valid": True, "hash.supported": False},
      ["does not support bigcrypt"]),
     ("noshadow", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []),
-    ("nologin", ["secret"], b"", "ok", UNREADABLE,
-     {"account.shell": "/usr/sbin/nologin", "account.shell_listed": False},
-     ["not listed in /etc/shells"]),
-    ("noshell", ["secret"], b"", "ok", UNREADABLE, {"account.shell": ""}, ["Shell:     missing"]),
+    ("nologin", ["secret"], b"", "no-shell", UNREADABLE,
+     {"account.shell": "/usr/sbin/nologin", "account.shell_listed": False,
+      "gates.shell": {"path": "/usr/sbin/nologin", "usable": False, "problem": "refuses sessions"}},
+     ["Shell:     /usr/sbin/nologin refuses sessions", "Note:      the shell is not listed in /etc/shells"]),
+    ("noshell", ["secret"], b"", "ok", UNREADABLE, {"account.shell": "", "gates.shell.path": "/bin/sh"},
+     ["Shell:     /bin/sh, starts sessions"]),
     ("des", ["passwordXYZ"], b"", "ok", UNREADABLE,
      {"hash.method": "descrypt", "password.notes": ["DES used only the first 8 characters"]}, []),
     ("long", ["-"], LONG.encode() + b"\n", "ok", UNREADABLE, {"password.authenticates": True}, []),
@@ -167,6 +172,55 @@ for i, (_, method, params) in enumerate(METHODS):
     CASES.append(("m%d" % i, ["pX"], b"", "wrong-password", None, {}, []))
 
 
+# Counts the host's crypt calls into the file $CRYPT_CALLS at exit; with
+# $CRYPT_DISABLE, a host whose crypt lacks the method of that prefix.
+CRYPT_SHIM = r"""
+#define _GNU_SOURCE
+#include <crypt.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+static unsigned long calls;
+static int disabled(const char *setting) {
+    const char *p = getenv("CRYPT_DISABLE");
+    return p && *p && setting && strncmp(setting, p, strlen(p)) == 0;
+}
+#define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
+char *crypt_r(const char *phrase, const char *setting, struct crypt_data *data) {
+    ++calls;
+    if (!disabled(setting)) return NEXT(crypt_r)(phrase, setting, data);
+    strcpy(data->output, "*0");
+    return data->output;
+}
+char *crypt(const char *phrase, const char *setting) { ++calls; return NEXT(crypt)(phrase, setting); }
+char *crypt_rn(const char *p, const char *s, void *d, int n) { ++calls; return NEXT(crypt_rn)(p, s, d, n); }
+char *crypt_ra(const char *p, const char *s, void **d, int *n) { ++calls; return NEXT(crypt_ra)(p, s, d, n); }
+int crypt_checksalt(const char *setting) {
+    return disabled(setting) ? CRYPT_SALT_INVALID : NEXT(crypt_checksalt)(setting);
+}
+__attribute__((destructor)) static void report(void) {
+    FILE *f = getenv("CRYPT_CALLS") ? fopen(getenv("CRYPT_CALLS"), "w") : NULL;
+    if (f) fprintf(f, "%lu\n", calls), fclose(f);
+}
+"""
+
+
+def counting_crypt(test):
+    """run(world, argv, disable=None) -> (result, crypt calls), with the counting shim preloaded."""
+    folder, library = harness.build_preload(CRYPT_SHIM, "cryptcount", ["-ldl", "-lcrypt"])
+    test.addCleanup(harness.shutil.rmtree, folder, True)
+
+    def run(world, argv, disable=None):
+        calls = os.path.join(folder, "calls")
+        env = dict(harness.preload_env(library), CRYPT_CALLS=calls, CRYPT_DISABLE=disable or "",
+                   LD_LIBRARY_PATH=os.path.join(harness.BUILD, "test-programs"))
+        r = world.run(argv, env=env)
+        with open(calls) as f:
+            return r, int(f.read())
+    return run
+
+
 def lookup(obj, path):
     for key in path.split("."):
         obj = obj[key]
@@ -201,8 +255,7 @@ class AccountReportTest(harness.WorldProgramTest):
         return self.world.run(argv, stdin=stdin, user=as_user, env=self.env)
 
     def test_cases(self):
-        codes = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6,
-                 "invalid-hash": 7, "expired": 8, "wrong-password": 9, "pam-denied": 10}
+        codes = CODES
         for user, args, stdin, root, nobody, keys, lines in CASES:
             for as_user, verdict in ((None, root), (harness.NOBODY, nobody))[:1 if nobody is None else 2]:
                 with self.subTest(user=user[:20], args=args[:1], as_user=as_user):
@@ -235,6 +288,18 @@ class AccountReportTest(harness.WorldProgramTest):
                             self.assertEqual(pam[step]["ok"], t.status == 0, (step, t))
                             if t.status != 0:
                                 self.assertIn("pamtester: %s\n" % pam[step]["text"], t.err)
+
+    def test_crypt_computes_only_what_a_password_needs(self):
+        run = counting_crypt(self)
+        # (user, arguments, prefix the host's crypt lacks, crypt calls, hash.supported)
+        for user, args, disable, calls, supported in (
+                ("alice", [], None, 0, True), ("alice", ["secret"], None, 1, True),
+                ("m0", ["pw"], None, 1, True), ("m0", [], None, 0, True),
+                ("bigc", [], None, 1, False), ("bigc", ["pw"], None, 1, False),
+                ("alice", [], "$6$", 0, False), ("alice", ["secret"], "$6$", 1, False)):
+            with self.subTest(user=user, args=args, disable=disable):
+                r, n = run(self.world, [self.program, "-a", user] + args + ["--json"], disable)
+                self.assertEqual((n, json.loads(r.stdout)["hash"]["supported"]), (calls, supported), r)
 
     def test_password_at_a_terminal(self):
         # (password, status, report on the terminal or, with --json, on a pipe)

@@ -27,7 +27,7 @@ CLEAN = "root:x:0:0::/:/bin/sh\n", "root:%s:1::::::\n" % account.SECRET
 ROWS = [
     ("full", False, 1, {"weak-hash": ["des"], "locked-weak-hash": ["lockdes"],
                         "empty-password": ["empty", "nopw"], "unreadable": ["noshadow", "junk"]},
-     {"ok", "unreadable", "locked", "empty-password", "invalid-hash", "expired"}),
+     {"ok", "unreadable", "locked", "empty-password", "invalid-hash", "expired", "no-shell"}),
     ("full", True, 1, {"unreadable": ["alice", "dup", "lockdes"], "empty-password": ["nopw"]},
      {"ok", "unreadable", "empty-password"}),
     ("clean", False, 0, {}, {"ok"}),
@@ -96,6 +96,13 @@ class AuditTest(harness.WorldProgramTest):
                                            hash_["strength"], ",".join(user["findings"]) or None))
                 self.assertEqual(lines[len(users) + 1], "Summary: %d users, %d with a finding" % (
                     summary["users"], summary["flagged"]))
+
+    def test_crypt_runs_once_per_method_that_needs_a_trial(self):
+        r, calls = account.counting_crypt(self)(self.worlds["full"], [self.program, "-a", "--all", "--json"])
+        *users, _ = [json.loads(line) for line in r.out.splitlines()]
+        pairs = {(u["hash"]["method"], json.dumps(u["hash"]["params"])) for u in users if u["hash"]["method"]}
+        self.assertLess(calls, len(pairs))  # only bigcrypt needs a trial
+        self.assertEqual(calls, 1)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,390 @@
+// gates.cpp - what stops a login whatever the password: a nologin file,
+// pam_faillock's tally, and a shell that refuses sessions; and the home
+// folder and primary group, which are only notes.  Each is read, never
+// written: the tally is opened read-only and never locked.  A walk over
+// every user keeps the answers that are the same for all (KeepWalkAnswers).
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "account/internal.h"
+
+namespace credaccount {
+namespace {
+
+// pam_nologin looks for the first of these.
+constexpr const char *kNologinFiles[] = {"/run/nologin", "/etc/nologin"};
+constexpr const char *kFaillockConf = "/etc/security/faillock.conf";
+constexpr std::size_t kNologinMessage = 200;
+
+std::string_view Trim(std::string_view text) {
+    std::size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return {};
+    std::size_t end = text.find_last_not_of(" \t\r\n");
+    return text.substr(start, end - start + 1);
+}
+
+// The first line of text, control characters as '?', at most limit
+// characters, into out.
+void FirstLine(std::string_view text, std::size_t limit, char *out, std::size_t size) {
+    std::string line;
+    for (char c : text.substr(0, text.find('\n'))) {
+        if (line.size() == limit) break;
+        auto u = static_cast<unsigned char>(c);
+        line += u < 0x20 || u == 0x7f ? '?' : c;
+    }
+    std::snprintf(out, size, "%s", line.c_str());
+}
+
+void ReadNologinFile(CredNologinGate *gate) {
+    *gate = CredNologinGate{};
+    for (const char *path : kNologinFiles) {
+        FILE *fp = std::fopen(path, "re");
+        if (fp == nullptr && errno == ENOENT) continue;
+        gate->exists = 1;
+        std::snprintf(gate->file, sizeof gate->file, "%s", path);
+        if (fp == nullptr) return;
+        char text[4 * kNologinMessage];
+        std::size_t n = std::fread(text, 1, sizeof text - 1, fp);
+        std::fclose(fp);
+        FirstLine(std::string_view(text, n), kNologinMessage, gate->message, sizeof gate->message);
+        return;
+    }
+}
+
+// ---- pam_faillock ----------------------------------------------------------
+
+struct FaillockSettings {
+    std::string dir = "/var/run/faillock";
+    unsigned deny = 3;
+    long failInterval = 900, unlockTime = 600, rootUnlockTime = -1;
+    bool evenDenyRoot = false, fromStack = false;
+    std::string conf = kFaillockConf;
+};
+
+long Seconds(std::string_view value) {
+    if (value == "never") return 0;
+    return std::strtol(std::string(value).c_str(), nullptr, 10);
+}
+
+// One "key=value" or flag, from the file or from the module's arguments.
+// Returns whether it named a setting.
+bool Apply(std::string_view key, std::string_view value, FaillockSettings *s) {
+    if (key == "dir")
+        s->dir = value;
+    else if (key == "deny")
+        s->deny = static_cast<unsigned>(Seconds(value));
+    else if (key == "fail_interval")
+        s->failInterval = Seconds(value);
+    else if (key == "unlock_time")
+        s->unlockTime = Seconds(value);
+    else if (key == "root_unlock_time")
+        s->rootUnlockTime = Seconds(value);
+    else if (key == "even_deny_root")
+        s->evenDenyRoot = true;
+    else if (key == "conf")
+        s->conf = value;
+    else
+        return false;
+    return true;
+}
+
+void ReadConf(const std::string &path, FaillockSettings *s) {
+    FILE *fp = std::fopen(path.c_str(), "re");
+    if (fp == nullptr) return;
+    char line[1024];
+    while (std::fgets(line, sizeof line, fp) != nullptr) {
+        std::string_view text = line;
+        text = Trim(text.substr(0, text.find('#')));
+        std::size_t eq = text.find('=');
+        if (eq == std::string_view::npos)
+            Apply(text, {}, s);
+        else
+            Apply(Trim(text.substr(0, eq)), Trim(text.substr(eq + 1)), s);
+    }
+    std::fclose(fp);
+}
+
+// Applies the module arguments in args (only conf= when confOnly).
+// Returns whether one of them named a setting other than conf.
+bool ApplyArgs(std::string_view args, bool confOnly, FaillockSettings *s) {
+    bool changed = false;
+    while (!(args = Trim(args)).empty()) {
+        std::size_t end = args.find_first_of(" \t");
+        std::string_view word = args.substr(0, end);
+        args = end == std::string_view::npos ? std::string_view() : args.substr(end);
+        std::size_t eq = word.find('=');
+        std::string_view key = word.substr(0, eq);
+        if (confOnly != (key == "conf")) continue;
+        std::string_view value =
+            eq == std::string_view::npos ? std::string_view() : word.substr(eq + 1);
+        changed |= Apply(key, value, s) && !confOnly;
+    }
+    return changed;
+}
+
+// The arguments of the auth line of pam_faillock that refuses a locked
+// user: its "preauth" line, else its first auth line.
+std::string FaillockArgs(const char *service) {
+    PamStack stack;
+    if (!ReadPamStack(service, &stack)) return {};
+    const PamStackLine *chosen = nullptr;
+    for (const PamStackLine &line : stack.lines) {
+        if (line.type != "auth" || BaseName(line.module) != "pam_faillock.so") continue;
+        bool preauth = (" " + line.args + " ").find(" preauth ") != std::string::npos;
+        if (chosen == nullptr || preauth) chosen = &line;
+        if (preauth) break;
+    }
+    return chosen != nullptr ? chosen->args : std::string();
+}
+
+// faillock.conf, which the service's arguments override (a conf= argument
+// names another file).
+FaillockSettings LoadFaillockSettings(const char *service) {
+    FaillockSettings s;
+    std::string args = FaillockArgs(service);
+    ApplyArgs(args, true, &s);
+    ReadConf(s.conf, &s);
+    s.fromStack = ApplyArgs(args, false, &s);
+    return s;
+}
+
+// The records of a tally file, as pam_faillock writes them.
+struct TallyRecord {
+    char source[52];
+    std::uint16_t reserved;
+    std::uint16_t status;
+    std::uint64_t time;
+};
+static_assert(sizeof(TallyRecord) == 64);
+constexpr std::uint16_t kTallyValid = 1;
+constexpr std::size_t kMaxRecords = 1024;
+
+// Counts as pam_faillock does: the latest valid failure, and the valid
+// failures within fail_interval of it.
+void CountTally(int fd, CredFaillockGate *gate) {
+    std::unique_ptr<TallyRecord[]> records(new (std::nothrow) TallyRecord[kMaxRecords]);
+    ssize_t n = records ? read(fd, records.get(), kMaxRecords * sizeof(TallyRecord)) : -1;
+    std::size_t count = n > 0 ? static_cast<std::size_t>(n) / sizeof(TallyRecord) : 0;
+    long long latest = -1;
+    for (std::size_t i = 0; i < count; ++i)
+        if ((records[i].status & kTallyValid) && static_cast<long long>(records[i].time) > latest)
+            latest = static_cast<long long>(records[i].time);
+    for (std::size_t i = 0; i < count; ++i)
+        if ((records[i].status & kTallyValid) &&
+            latest - static_cast<long long>(records[i].time) < gate->failInterval)
+            ++gate->failures;
+    gate->lastFailure = latest;
+}
+
+// ---- The walk's answers ------------------------------------------------------
+
+struct WalkAnswers {
+    bool nologinRead = false;
+    CredNologinGate nologin;
+    std::string faillockService;
+    bool faillockRead = false, talliesListed = false;
+    FaillockSettings faillock;
+    std::unordered_set<std::string> tallies;  // the users the tally folder has a file for
+    std::unordered_map<std::string, std::pair<const char *, bool>> shells;  // problem, listed
+    std::unordered_map<gid_t, bool> groups;                                 // has an entry
+    // The entries of each folder that holds homes, with their types; a
+    // folder that cannot be listed maps to nothing.
+    std::unordered_map<std::string, std::unique_ptr<std::unordered_map<std::string, unsigned char>>>
+        folders;
+};
+WalkAnswers *g_walk = nullptr;
+
+const FaillockSettings &Settings(const char *service, FaillockSettings *own) {
+    if (g_walk == nullptr) return *own = LoadFaillockSettings(service);
+    if (!g_walk->faillockRead || g_walk->faillockService != service) {
+        g_walk->faillock = LoadFaillockSettings(service);
+        g_walk->faillockService = service;
+        g_walk->faillockRead = true;
+        g_walk->tallies.clear();
+        DIR *dir = opendir(g_walk->faillock.dir.c_str());
+        g_walk->talliesListed = dir != nullptr || errno == ENOENT;
+        while (dir != nullptr) {
+            struct dirent *e = readdir(dir);
+            if (e == nullptr) break;
+            g_walk->tallies.insert(e->d_name);
+        }
+        if (dir != nullptr) closedir(dir);
+    }
+    return g_walk->faillock;
+}
+
+// A walk's listing of the tally folder shows the user has no tally.
+bool KnownWithoutTally(const char *user) {
+    return g_walk != nullptr && g_walk->talliesListed && g_walk->tallies.count(user) == 0;
+}
+
+const char *ShellProblem(const char *path) {
+    std::string_view name = BaseName(path);
+    struct stat st;
+    if (name == "nologin" || name == "false") return "refuses sessions";
+    if (stat(path, &st) != 0) return "missing";
+    if (!S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0) return "not executable";
+    return nullptr;
+}
+
+bool ReadShellListed(const char *path, const char *shell) {
+    FILE *fp = std::fopen(path, "re");
+    if (fp == nullptr) return false;
+    char line[4096];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, fp) != nullptr) {
+        std::string_view text = line;
+        text = Trim(text.substr(0, text.find('#')));
+        found = !text.empty() && text == shell;
+    }
+    std::fclose(fp);
+    return found;
+}
+
+bool GroupExists(gid_t gid) {
+    if (g_walk != nullptr) {
+        auto found = g_walk->groups.find(gid);
+        if (found != g_walk->groups.end()) return found->second;
+    }
+    struct group entry, *result = nullptr;
+    std::string buffer(4096, '\0');
+    int err;
+    while ((err = getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
+           buffer.size() < (1u << 24))
+        buffer.resize(buffer.size() * 4);
+    // An error other than "not found" is no proof of absence.
+    bool exists = result != nullptr || (err != 0 && err != ENOENT && err != ESRCH);
+    if (g_walk != nullptr) g_walk->groups.emplace(gid, exists);
+    return exists;
+}
+
+enum class Entry { Missing, Folder, Other, Unknown };
+
+// In a walk, what the listing of its folder says of path; Unknown when
+// only a stat can tell (a link, a folder that cannot be listed, not in a
+// walk).  Homes mostly share a folder: one listing stands for a stat per user.
+Entry Listed(std::string_view path) {
+    std::size_t slash = path.rfind('/');
+    if (g_walk == nullptr || slash == std::string_view::npos || slash + 1 == path.size() ||
+        path.substr(slash + 1) == "." || path.substr(slash + 1) == "..")
+        return Entry::Unknown;
+    try {
+        std::string folder(path.substr(0, slash == 0 ? 1 : slash));
+        auto found = g_walk->folders.find(folder);
+        if (found == g_walk->folders.end()) {
+            std::unique_ptr<std::unordered_map<std::string, unsigned char>> entries;
+            if (DIR *dir = opendir(folder.c_str())) {
+                entries = std::make_unique<std::unordered_map<std::string, unsigned char>>();
+                while (struct dirent *e = readdir(dir)) entries->emplace(e->d_name, e->d_type);
+                closedir(dir);
+            }
+            found = g_walk->folders.emplace(folder, std::move(entries)).first;
+        }
+        if (!found->second) return Entry::Unknown;
+        auto entry = found->second->find(std::string(path.substr(slash + 1)));
+        if (entry == found->second->end()) return Entry::Missing;
+        if (entry->second == DT_DIR) return Entry::Folder;
+        return entry->second == DT_REG ? Entry::Other : Entry::Unknown;
+    } catch (...) {
+        return Entry::Unknown;  // no memory for the listing: a stat tells
+    }
+}
+
+}  // namespace
+
+void KeepWalkAnswers(bool keep) {
+    delete g_walk;
+    g_walk = keep ? new (std::nothrow) WalkAnswers : nullptr;
+}
+
+void ReadNologin(CredNologinGate *gate) {
+    if (g_walk == nullptr) return ReadNologinFile(gate);
+    if (!g_walk->nologinRead) ReadNologinFile(&g_walk->nologin);
+    g_walk->nologinRead = true;
+    *gate = g_walk->nologin;
+}
+
+void ReadFaillock(const char *service, const char *user, bool root, long long now,
+                  CredFaillockGate *gate) {
+    *gate = CredFaillockGate{};
+    gate->lastFailure = gate->unlockAt = -1;
+    FaillockSettings own;
+    const FaillockSettings &s = Settings(service, &own);
+    CopyText(gate->dir, sizeof gate->dir, s.dir.c_str());
+    gate->deny = s.deny;
+    gate->failInterval = s.failInterval;
+    gate->unlockTime = root && s.rootUnlockTime >= 0 ? s.rootUnlockTime : s.unlockTime;
+    gate->evenDenyRoot = s.evenDenyRoot;
+    gate->fromStack = s.fromStack;
+    gate->readable = 1;
+    if (KnownWithoutTally(user)) return;
+    std::string path = s.dir + "/" + user;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        gate->readable = errno == ENOENT || errno == ENOTDIR;
+        return;
+    }
+    gate->tally = 1;
+    CountTally(fd, gate);
+    close(fd);
+    if (gate->deny == 0 || gate->failures < gate->deny || (root && !gate->evenDenyRoot)) return;
+    if (gate->unlockTime != 0 && gate->lastFailure + gate->unlockTime < now) return;
+    gate->locked = 1;
+    gate->unlockAt = gate->unlockTime == 0 ? -1 : gate->lastFailure + gate->unlockTime;
+}
+
+void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed) {
+    *gate = CredShellGate{};
+    if (field == nullptr) field = "";
+    CopyText(gate->path, sizeof gate->path, field[0] != '\0' ? field : "/bin/sh");
+    auto answer = [&] {
+        return std::make_pair(ShellProblem(gate->path),
+                              field[0] != '\0' && ReadShellListed(shellsFile, field));
+    };
+    std::pair<const char *, bool> got;
+    try {
+        if (g_walk == nullptr) throw std::bad_alloc();
+        auto found = g_walk->shells.find(field);
+        if (found == g_walk->shells.end()) found = g_walk->shells.emplace(field, answer()).first;
+        got = found->second;
+    } catch (...) {
+        got = answer();  // not in a walk, or no memory to keep the answer
+    }
+    gate->problem = got.first;
+    gate->usable = gate->problem == nullptr;
+    *listed = got.second;
+}
+
+unsigned HomeAndGroupNotes(const struct passwd *pw) {
+    const char *home = pw->pw_dir != nullptr ? pw->pw_dir : "";
+    Entry entry = Listed(home);
+    struct stat st;
+    if (entry == Entry::Unknown)
+        entry = stat(home, &st) != 0  ? Entry::Missing
+                : S_ISDIR(st.st_mode) ? Entry::Folder
+                                      : Entry::Other;
+    unsigned notes = entry == Entry::Missing ? CRED_ANOTE_HOME_MISSING
+                     : entry == Entry::Other ? CRED_ANOTE_HOME_NOT_FOLDER
+                                             : 0;
+    if (!GroupExists(pw->pw_gid)) notes |= CRED_ANOTE_NO_GROUP;
+    return notes;
+}
+
+}  // namespace credaccount

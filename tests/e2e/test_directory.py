@@ -1,0 +1,117 @@
+"""credcheck -a for the users of a directory: a throwaway slapd and SSSD with
+its LDAP provider (directory.py), with pam_unix and pam_sss in the stacks
+Debian writes.  Rows run as root and as uid 65534, and every PAM answer is
+compared with pamtester's in the same world.  Some entries hold hostile
+fields (control characters, values of several KB): no crash, printable
+text, JSON that parses."""
+
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import directory  # noqa: E402
+import harness  # noqa: E402
+
+BAD = "\x01\x1b[31m\x07\x7f\t\r\n"  # what a terminal must never get raw
+HOSTILE_NAME = "ev\x1b[2Jil" + "n" * 3000
+USERS = {
+    "alice": {"uidNumber": 5001, "userPassword": "secret"},
+    "old": {"uidNumber": 5002, "userPassword": "secret", "shadowExpire": 1},  # expired in 1970
+    "outsider": {"uidNumber": 5003, "gidNumber": 5001, "userPassword": "secret"},  # not in the filter
+    "nopw": {"uidNumber": 5004},
+    "evil": {"uidNumber": 5005, "userPassword": "secret", "gecos": BAD + "G" * 5000,
+             "homeDirectory": "/h" + BAD + "h" * 5000, "loginShell": "/bin/sh" + BAD + "s" * 5000},
+    HOSTILE_NAME: {"uidNumber": 5006, "gecos": BAD},
+}
+EXIT = {"ok": 0, "no-such-user": 3, "expired": 8, "wrong-password": 9, "access-denied": 13, "no-shell": 14}
+# (user, arguments after the user, verdict, also as uid 65534)
+ROWS = [
+    ("alice", ["secret"], "ok", True),
+    ("alice", ["wrong"], "wrong-password", True),
+    ("old", ["secret"], "expired", True),
+    ("outsider", ["secret"], "access-denied", True),
+    ("ghost", ["secret", "--pam", "login"], "no-such-user", False),
+    ("nopw", [], "ok", True),
+    ("evil", [], "no-shell", True),
+    ("evil", ["secret"], "no-shell", True),
+]
+
+
+def printable(text):
+    return all(0x20 <= b < 0x7f or b == 0x0a for b in text)
+
+
+class DirectoryTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        directory.skip_unless_possible()
+        cls.program = harness.program("credcheck")
+        cls.world = directory.Directory(USERS, {"dirusers": 5000, "others": 5001})
+
+    @classmethod
+    def tearDownClass(cls):
+        pids = subprocess.run(["pgrep", "--ns", str(cls.world.holder), "--nslist", "pid"],
+                              capture_output=True, text=True).stdout.split()
+        cls.world.close()
+        left = [pid for pid in pids if os.path.exists("/proc/" + pid)]
+        assert not left, "processes of the directory world still run: %s" % left
+
+    def credcheck(self, args, user=None):
+        r = self.world.run([self.program, "-a"] + args, user=user)
+        self.assertEqual(r.err, "", r)
+        self.assertTrue("--json" in args or printable(r.stdout), r)
+        return r
+
+    def test_login(self):
+        for user, args, verdict, nobody_too in ROWS:
+            for as_user in (None, harness.NOBODY)[:2 if nobody_too else 1]:
+                with self.subTest(user=user[:8], args=args[:1], as_user=as_user):
+                    r = self.credcheck([user] + args + ["--json"], as_user)
+                    report = json.loads(r.stdout)
+                    self.assertEqual((r.status, report["verdict"]), (EXIT[verdict], verdict), r)
+                    if user in USERS:
+                        self.assertEqual((report["source"]["passwd"], report["hash"]["from"],
+                                          report["account"]["locked"], report["hash"]["unreadable"],
+                                          report["password"]["checked_by"]),
+                                         ("sss", "directory", False, None, "pam_sss.so" if args else None))
+                    self.assertEqual("pam" in report, bool(args))
+                    if args:  # one pamtester run: the account step only after authentication
+                        t = self.world.run(["pamtester", "login", user, "authenticate", "acct_mgmt"],
+                                           stdin=args[0].encode() + b"\n", user=as_user)
+                        authenticated = "successfully authenticated" in t.out
+                        pam = report["pam"]
+                        self.assertEqual((pam["authenticate"]["ok"], pam["account"]["ok"]),
+                                         (authenticated, t.status == 0 if authenticated else None), t)
+                        if t.status != 0:
+                            failed = pam["account" if authenticated else "authenticate"]
+                            self.assertIn("pamtester: %s\n" % failed["text"], t.err)
+                    text = self.credcheck([user] + args, as_user).out
+                    self.assertEqual("a local shadow entry was not ruled out" in text,
+                                     as_user is not None and user in USERS, text)
+
+    def test_walk(self):
+        r = self.credcheck(["--all", "--json"])
+        *users, summary = [json.loads(line) for line in r.out.splitlines()]
+        self.assertEqual([u["user"] for u in users], ["root", "nobody"])
+        self.assertIn("sss", summary["summary"].get("not_listed") or "")
+
+        self.addCleanup(self.world.restart_sssd, False)
+        self.world.restart_sssd(True)
+        for as_user in (None, harness.NOBODY):
+            with self.subTest(as_user=as_user):
+                self.credcheck(["--all"], as_user)
+                r = self.credcheck(["--all", "--json"], as_user)
+                *users, summary = [json.loads(line) for line in r.out.splitlines()]
+                self.assertNotIn("sss", summary["summary"].get("not_listed") or "")
+                users = {u["user"][:8]: u for u in users}
+                for name in USERS:
+                    self.assertEqual((users[name[:8]]["source"]["passwd"], users[name[:8]]["hash"]["from"]),
+                                     ("sss", "directory"), name[:8])
+                    self.assertNotIn(users[name[:8]]["verdict"], ("locked", "unreadable"), name[:8])
+
+
+if __name__ == "__main__":
+    unittest.main()
