@@ -135,18 +135,22 @@ class ReadmeInstallTest(unittest.TestCase):
         for name, text in (("app.c", PROGRAM), ("app.cpp", PROGRAM), ("CMakeLists.txt", CMAKE_HEAD + cmake)):
             with open(os.path.join(folders["app"], name), "w") as f:
                 f.write(text)
-        script = ["set -e", "mount -t tmpfs tmpfs /opt", "mount -t tmpfs tmpfs /srv",  # a clean copy, and the tool
-                  "cd {s} && mkdir -p {c}/build && git ls-files -z | xargs -0 cp -a --parents -t {c} && cd {c} && git "
-                  "init -q && git add -A && git -c user.name=t -c user.email=t commit -qm copy && cp {p} build/ && "
-                  "echo 'localhost ansible_connection=local' > inventory".format(
-                      s=harness.SOURCE, c=folders["clone"], p=harness.program("credcheck"))]
+        # The sources and the scratch folder stay in view under the mounts (kept, then bound back).
+        kept = list(enumerate((harness.SOURCE, t)))
+        script = ["set -e"] + ["mkdir -p %s/keep%d\nmount --bind %s %s/keep%d" % (t, i, p, t, i) for i, p in kept]
+        script += ["mount -t tmpfs tmpfs /opt", "mount -t tmpfs tmpfs /srv"]
         for d in ("usr", "etc", "var"):  # what apt-get and dpkg change is thrown away with the namespace
-            script.append("mkdir -p {t}/{d}/u {t}/{d}/w && mount -t overlay overlay "
+            script.append("mkdir -p {t}/{d}/u {t}/{d}/w\nmount -t overlay overlay "
                           "-o lowerdir=/{d},upperdir={t}/{d}/u,workdir={t}/{d}/w /{d}".format(t=t, d=d))
+        script += ["mkdir -p %s\nmount --bind %s/keep%d %s" % (p, t, i, p) for i, p in kept]
+        script += ["cd " + harness.SOURCE, "mkdir -p {c}/build".format(c=folders["clone"]),  # a clean copy, and the tool
+                   "git ls-files -z | xargs -0 cp -a --parents -t " + folders["clone"], "cd " + folders["clone"],
+                   "git init -q", "git add -A", "git -c user.name=t -c user.email=t commit -qm copy",
+                   "cp %s build/" % harness.program("credcheck"), "echo 'localhost ansible_connection=local' > inventory"]
         for i, (folder, body) in enumerate(steps):
             with open(os.path.join(t, "step%d.sh" % i), "w") as f:
                 f.write(body)
-            script.append("cd %s && echo '>>> step %d' && bash -ex %s/step%d.sh" % (folders[folder], i, t, i))
+            script += ["cd " + folders[folder], "echo '>>> step %d'" % i, "bash -ex %s/step%d.sh" % (t, i)]
         with open(os.path.join(t, "apt.conf"), "w") as f:  # apt-get answers its question itself
             f.write('APT::Get::Assume-Yes "true";\n')
         env = harness.clean_env({"SCRATCH": t, "HOME": t, "DEBIAN_FRONTEND": "noninteractive", "LC_ALL": "C.UTF-8",
