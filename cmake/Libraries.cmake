@@ -26,6 +26,7 @@ function(cred_add_libraries kind suffix)
     endif()
   endforeach()
   target_link_libraries(${cred} PRIVATE crypt pam ${CMAKE_DL_LIBS})
+  target_include_directories(${cred} PRIVATE ${CRYPT_INCLUDE_DIR} ${PAM_INCLUDE_DIR})
   if(CRED_WITH_SHADOW)
     target_compile_definitions(${cred} PRIVATE CRED_WITH_SHADOW=1)
   endif()
@@ -38,9 +39,12 @@ function(cred_add_libraries kind suffix)
     target_link_libraries(${cred} INTERFACE $<$<LINK_LANGUAGE:C>:stdc++>)
     set(set credStaticTargets)
   endif()
-  install(TARGETS ${cred} ${lineedit} EXPORT ${set}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+  # Each shared library is a runtime component (and package) of its own.
+  foreach(lib cred lineedit)
+    install(TARGETS ${${lib}} EXPORT ${set}
+      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+      LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib${lib} NAMELINK_COMPONENT dev)
+  endforeach()
   install(EXPORT ${set} NAMESPACE cred:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/cred
     COMPONENT dev)
 endfunction()

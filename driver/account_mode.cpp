@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "account/account.h"
+#include "driver/account_options.h"
 #include "driver/account_report.h"
 #include "driver/driver.h"
 #include "lineedit/lineedit.h"
@@ -20,50 +21,7 @@
 namespace credcheck {
 namespace {
 
-constexpr int kUsageStatus = 2;
 constexpr std::size_t kMaskedSize = GL_BUF_SIZE;
-
-struct Options {
-    const char *user = nullptr;
-    const char *password = nullptr;  // null, "-", or the argument
-    int passwordIndex = 0;
-    const char *pamService = nullptr;
-    bool json = false;
-    bool ssh = false;
-    const char *sshAddress = nullptr;  // null: the library's default
-};
-
-[[noreturn]] void UsageError(const char *program, const char *why) {
-    std::fprintf(stderr,
-                 "%s: %s\nusage: %s -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] "
-                 "[--json]\n",
-                 program, why, program);
-    Finish(kUsageStatus);
-}
-
-Options ParseOptions(int argc, char **argv) {
-    Options o;
-    if (argc < 3) UsageError(argv[0], "-a needs a user name");
-    o.user = argv[2];
-    for (int i = 3; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--pam") {
-            if (++i == argc) UsageError(argv[0], "--pam needs a service name");
-            o.pamService = argv[i];
-        } else if (arg == "--ssh") {
-            o.ssh = true;
-            if (i + 1 < argc && argv[i + 1][0] != '-') o.sshAddress = argv[++i];
-        } else if (o.password == nullptr) {
-            o.password = argv[i];
-            o.passwordIndex = i;
-        } else {
-            UsageError(argv[0], "more than one password");
-        }
-    }
-    return o;
-}
 
 // One line of standard input, whatever its length, without its newline;
 // read a byte at a time past the stdio buffer, which would keep a copy,
@@ -128,17 +86,14 @@ const char *ReadPassword() {
 }  // namespace
 
 void RunAccountMode(int argc, char **argv) {
-    if (argc >= 3 && std::string_view(argv[2]) == "--all") RunAuditMode(argc, argv);
-    Options o = ParseOptions(argc, argv);
+    AccountOptions o = ReadAccountOptions(argc, argv);
+    if (o.all) RunAuditMode(o);
     if (o.passwordIndex != 0) WipeArgumentAtExit(argc, argv, o.passwordIndex);
     const char *password = o.password;
     if (password != nullptr && std::string_view(password) == "-") password = ReadPassword();
 
     static CredAccount account;
-    CredLoginOptions login{};
-    login.pamService = o.pamService;
-    login.ssh = o.ssh;
-    login.sshAddress = o.sshAddress;
+    CredLoginOptions login{o.pamService, o.ssh ? 1 : 0, o.sshAddress};
     CredAnalyzeLogin(o.user, password, &login, &account);
     try {
         if (o.json)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "account/account.h"
+#include "driver/account_options.h"
 
 namespace credcheck {
 
@@ -20,7 +21,7 @@ std::string Reason(const CredAccount &account);
 // A name as it may be shown: control and non-ASCII bytes as \xNN.
 std::string PrintableName(const char *text);
 // "-a --all [--json]".  Ends the process.
-[[noreturn]] void RunAuditMode(int argc, char **argv);
+[[noreturn]] void RunAuditMode(const AccountOptions &options);
 // One line of the text report: the label in a column of its own.
 void ReportLine(const char *label, const std::string &text);
 

@@ -2,7 +2,10 @@
 // per user and a summary, or JSON Lines (one object per user with the keys
 // of the "-a" report, then one summary object).  The library makes the
 // records and the counts; this file formats them.
+#include <unistd.h>
+
 #include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -14,8 +17,6 @@
 
 namespace credcheck {
 namespace {
-
-constexpr int kUsageStatus = 2;
 
 struct Audit {
     bool json = false;
@@ -122,6 +123,20 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
             s.notListed);
 }
 
+// Where, when (ISO 8601, UTC) and by which version the audit ran.
+void AddOrigin(nlohmann::json &summary) {
+    char host[256] = "";
+    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    char when[32] = "";
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (gmtime_r(&now, &utc) != nullptr)
+        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    summary["host"] = host;
+    summary["time"] = when;
+    summary["version"] = CREDCHECK_VERSION;
+}
+
 nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
     nlohmann::json verdicts = nlohmann::json::object(), methods = nlohmann::json::object();
     for (int v = 0; v <= CRED_VERDICT_MAX; ++v)
@@ -142,21 +157,15 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
     }
     j["not_listed"] = notListed;
+    AddOrigin(j);
     return nlohmann::json{{"summary", j}};
 }
 
 }  // namespace
 
-void RunAuditMode(int argc, char **argv) {
+void RunAuditMode(const AccountOptions &options) {
     Audit audit;
-    for (int i = 3; i < argc; ++i) {
-        if (std::string_view(argv[i]) != "--json") {
-            std::fprintf(stderr, "%s: -a --all takes only --json\nusage: %s -a --all [--json]\n",
-                         argv[0], argv[0]);
-            Finish(kUsageStatus);
-        }
-        audit.json = true;
-    }
+    audit.json = options.json;
     CredAuditSummary summary;
     try {
         unsigned long flagged = CredAuditHost(Visit, &audit, &summary);

@@ -10,11 +10,14 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace credcheck {
 
 // User input buffers: at most 127 characters and a NUL.
 inline constexpr std::size_t kInputSize = 128;
+// The exit status of the usage text and of every usage error.
+inline constexpr int kUsageStatus = 2;
 
 enum class Mode { Query, Check };
 
@@ -24,6 +27,14 @@ enum class Mode { Query, Check };
 FILE *Report();
 // The usage text on standard error.
 void PrintUsage(const char *program);
+// A usage error: "<program>: <what>", then usage (a printf format that
+// takes the program name as %1$s; null for none) and where the help is, on
+// standard error.  Ends the process with status 2.
+[[noreturn]] void UsageError(const char *program, const std::string &what,
+                             const char *usage = nullptr);
+// A word of the command line as a usage error shows it: quoted, with
+// control and non-ASCII bytes as \xNN.
+std::string Quoted(const char *word);
 void PrintBanner(Mode mode);
 // The superuser warning of the mode, when the effective user id is not 0.
 void WarnIfNotSuperuser(Mode mode);

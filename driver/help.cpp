@@ -24,14 +24,17 @@ Modes:
   -g [SECONDS]
       Probe whether any encrypted password can be read: root, then every
       user, for at most SECONDS (no limit when missing).
-  -a USER [PASSWORD | -] [--pam SERVICE] [--json]
+  -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--json]
       Account report: can USER log in, and if not, why not.  PASSWORD is
       checked when given; "-" reads it with masked entry at a terminal,
-      otherwise as one line of standard input.  --pam SERVICE also asks
-      PAM through SERVICE; --json prints one JSON object.
+      otherwise as one line of standard input; a password that starts
+      with "-" goes after "--".  --pam SERVICE also asks PAM through
+      SERVICE; --ssh asks about a login over ssh from ADDRESS (an IPv4 or
+      IPv6 address, 127.0.0.1 when left out); --json prints one JSON
+      object.
   -a --all [--json]
       Account report for every user; --json prints one JSON object per
-      user, then a summary object.
+      user, then a summary object with the host, the time and the version.
 
 Options:
   --help     print this help and exit

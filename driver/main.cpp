@@ -7,29 +7,32 @@
 #include "driver/driver.h"
 #include "driver/help.h"
 
-namespace {
-
-constexpr int kUsageStatus = 2;
-
-}  // namespace
-
 int main(int argc, char **argv) {
     std::setlocale(LC_CTYPE, "");  // passwords typed in UTF-8 are read by character
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "credcheck";
     if (argc < 2) {
         credcheck::PrintUsage(program);
-        return kUsageStatus;
+        return credcheck::kUsageStatus;
     }
-    if (int status = credcheck::RunInfoOption(argv[1]); status >= 0) return status;
+    std::string_view mode = argv[1];
+    // A word that starts with "--" is an option: --help, --version or a
+    // usage error, before the library says anything.
+    if (mode.starts_with("--")) {
+        if (mode != "--help" && mode != "--version")
+            credcheck::UsageError(program, "unknown option " + credcheck::Quoted(argv[1]));
+        if (argc > 2)
+            credcheck::UsageError(
+                program, std::string(mode) + " takes no arguments: " + credcheck::Quoted(argv[2]));
+        return credcheck::RunInfoOption(argv[1]);
+    }
     // The account report is the library's record, formatted: no trace.
-    if (std::string_view(argv[1]) == "-a") credcheck::RunAccountMode(argc, argv);
+    if (mode == "-a") credcheck::RunAccountMode(argc, argv);
     InitCredLibrary(argc, argv);
     CredDebugStream = stdout;
 
-    std::string_view mode = argv[1];
     if (mode == "-g") credcheck::RunProbeMode(argc, argv);
     if (mode == "-l") credcheck::RunQueryMode(argc, argv);
     if (mode == "-c") credcheck::RunCheckMode(argc, argv);
     credcheck::PrintUsage(program);
-    return kUsageStatus;
+    return credcheck::kUsageStatus;
 }

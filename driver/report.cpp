@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cred/cred.h"
+#include "driver/account_report.h"
 #include "driver/driver.h"
 #include "driver/input.h"
 #include "lineedit/lineedit.h"
@@ -27,6 +28,17 @@ void PrintUsage(const char *program) {
     std::fprintf(stderr,
                  "Use \"-c\" mode with a given encrypted password to verify that password\n"
                  "validation works.\n");
+}
+
+void UsageError(const char *program, const std::string &what, const char *usage) {
+    std::fprintf(stderr, "%s: %s\n", program, what.c_str());
+    if (usage != nullptr) std::fprintf(stderr, usage, program);
+    std::fprintf(stderr, "See \"%s --help\".\n", program);
+    Finish(kUsageStatus);
+}
+
+std::string Quoted(const char *word) {
+    return "\"" + PrintableName(word) + "\"";
 }
 
 void PrintBanner(Mode mode) {

@@ -76,8 +76,6 @@ CASES = [
     ("NoSuchOption yes\n", "alice", TEN, "ok",
      {"ssh.unavailable": "sshd could not print its settings: /etc/ssh/sshd_config: line 3: "
       "Bad configuration option: NoSuchOption", "ssh.allowed": None}),
-    ("", "alice", ["--ssh", "gw.example"], "ok",
-     {"ssh.unavailable": "the address is not a numeric IP address", "ssh.address": None}),
     # With a password, PAM runs sshd's service unless --pam names another.
     (MATCH, "alice", ["secret"] + TEN, "ok", {"pam.service": "sshd", "pam.account.ok": True}),
     (MATCH, "alice", ["secret", "--pam", "private"] + TEN, "pam-denied", {"pam.service": "private"}),

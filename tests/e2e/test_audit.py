@@ -10,8 +10,6 @@ import collections
 import json
 import os
 import re
-import shutil
-import subprocess
 import sys
 import unittest
 
@@ -105,27 +103,6 @@ class AuditTest(harness.WorldProgramTest):
         pairs = {(u["hash"]["method"], json.dumps(u["hash"]["params"])) for u in users if u["hash"]["method"]}
         self.assertLess(calls, len(pairs))  # only bigcrypt needs a trial
         self.assertEqual(calls, 1)
-
-    def test_usage_error(self):
-        r = self.run_in("clean", ["-a", "--all", "--bogus"], False)
-        self.assertEqual((r.status, r.stdout), (2, b""), r)
-        self.assertIn("usage: ", r.err)
-
-    @unittest.skipUnless(shutil.which("ansible-playbook"), "needs ansible-core")
-    def test_fleet_playbook_collects_the_hosts_json_lines(self):
-        out = harness.scratch("fleet")
-        self.addCleanup(shutil.rmtree, out, True)
-        playbook = os.path.join(harness.SOURCE, "examples", "fleet-audit.yml")
-        argv = ["ansible-playbook", "-i", "localhost,", "-c", "local", playbook, "-e",
-                "credcheck=%s audit_dir=%s/audit audit_become=false" % (self.program, out)]
-        env = dict(self.env, HOME=out, LC_ALL="C.UTF-8", ANSIBLE_LOCAL_TEMP=out, ANSIBLE_REMOTE_TEMP=out)
-        p = subprocess.run(self.worlds["full"].wrap(argv), capture_output=True, text=True, timeout=600,
-                           env=harness.clean_env(env))
-        self.assertEqual(p.returncode, 0, p.stdout + p.stderr)  # the audit's findings fail no task
-        with open(os.path.join(out, "audit", "localhost.jsonl")) as f:
-            collected = [json.loads(line) for line in f]
-        direct = self.run_in("full", ["-a", "--all", "--json"], False)
-        self.assertEqual(collected, [json.loads(line) for line in direct.out.splitlines()])
 
 
 if __name__ == "__main__":
