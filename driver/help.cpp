@@ -52,9 +52,16 @@ Exit status:
   6   -a: the encrypted password is empty
   7   -a: a malformed encrypted password, or a method this host's crypt
       does not support
-  8   -a: the account or the password has expired
+  8   -a: the account or the password has expired (or PAM says so)
   9   -a: the password does not authenticate
-  10  -a: PAM refused, though everything else passed
+  10  -a: PAM refused for a reason not listed here
+  11  -a: pam_faillock's tally locks the user
+  12  -a: /etc/nologin or /run/nologin refuses every user but root
+  13  -a: an access rule refused in the PAM run
+  14  -a: the login shell refuses sessions, is missing or not executable
+  15  -a: with --ssh, sshd's own rules refuse the user
+-a takes the first of these that applies, in the order 3, 4, 5, 6, 7, 8,
+11, 12, 13, 15, 9, 14, 10.
 )";
 
 int Flushed() {

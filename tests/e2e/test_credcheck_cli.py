@@ -13,7 +13,7 @@ import harness  # noqa: E402
 # in the order of the text
 HELP = ["-l [USER [PASSWORD [-g METHOD]]]", "-c [ENCRYPTED [GUESS]]", "-g [SECONDS]",
         "-a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--json]", "-a --all [--json]", "--help",
-        "--version"] + ["\n  %d " % s for s in range(11)]
+        "--version"] + ["\n  %d " % s for s in range(16)]
 MD5_X = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/"  # openssl passwd -1 -salt abcdefgh x
 WORLD = dict(passwd="alice:x:1000:1000::/:/bin/sh\n", shadow="alice:%s:19000:0:99999:7:::\n" % MD5_X,
              shells="/bin/sh\n")

@@ -19,27 +19,18 @@ NOW = int(time.time())
 TODAY = NOW // 86400
 SECRET = account.SECRET
 SHADOW = ":%d:0:99999:7:::" % (TODAY - 1)
-# name: (passwd field, shadow after the name or None, shell, home, gid)
-USERS = {
-    "root": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-    "alice": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-    "nologinsh": ("x", SECRET + SHADOW, "/usr/sbin/nologin", "/", 0),
-    "falsesh": ("x", SECRET + SHADOW, "/bin/false", "/", 0),
-    "missingsh": ("x", SECRET + SHADOW, "/no/such/shell", "/", 0),
-    "notexec": ("x", SECRET + SHADOW, "/etc/passwd", "/", 0),
-    "nohome": ("x", SECRET + SHADOW, "/bin/sh", "/no/such/home", 0),
-    "filehome": ("x", SECRET + SHADOW, "/bin/sh", "/etc/passwd", 0),
-    "nogroup": ("x", SECRET + SHADOW, "/bin/sh", "/", 4242),
-    "pwwarn": ("x", "%s:%d:0:90:7:::" % (SECRET, TODAY - 85), "/bin/sh", "/", 0),
-    "acctwarn": ("x", "%s:%d:0:99999:7::%d:" % (SECRET, TODAY - 1, TODAY + 2), "/bin/sh", "/", 0),
-    "old": ("x", "%s:18000:0:90:7::18262:" % SECRET, "/bin/sh", "/", 0),
-    "lockme": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-    "oldtally": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-    "spread": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-    "pwlock": (SECRET, None, "/bin/sh", "/", 0),
-    "forever": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-    "victim": ("x", SECRET + SHADOW, "/bin/sh", "/", 0),
-}
+
+def user(shadow=SECRET + SHADOW, shell="/bin/sh", home="/", gid=0, field="x"):
+    return field, shadow, shell, home, gid
+
+
+USERS = {name: user() for name in ("root", "alice", "lockme", "oldtally", "spread", "forever", "victim")}
+USERS.update(nologinsh=user(shell="/usr/sbin/nologin"), falsesh=user(shell="/bin/false"),
+             missingsh=user(shell="/no/such/shell"), notexec=user(shell="/etc/passwd"),
+             nohome=user(home="/no/such/home"), filehome=user(home="/etc/passwd"), nogroup=user(gid=4242),
+             pwwarn=user("%s:%d:0:90:7:::" % (SECRET, TODAY - 85)),
+             acctwarn=user("%s:%d:0:99999:7::%d:" % (SECRET, TODAY - 1, TODAY + 2)),
+             old=user("%s:18000:0:90:7::18262:" % SECRET), pwlock=user(None, field=SECRET))
 
 
 def tally(*ages):
