@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -393,33 +394,23 @@ extern "C" const char *CredNoteText(unsigned note) noexcept {
 }
 
 extern "C" const char *CredAccountNoteText(unsigned note) noexcept {
-    switch (note) {
-        case CRED_ANOTE_HOME_MISSING:
-            return "the home folder is missing: a session would start in /";
-        case CRED_ANOTE_HOME_NOT_FOLDER:
-            return "the home is not a folder: a session would start in /";
-        case CRED_ANOTE_NO_GROUP:
-            return "the primary group has no entry";
-        case CRED_ANOTE_PASSWORD_EXPIRES:
-            return "the password expires within its warning period";
-        case CRED_ANOTE_ACCOUNT_EXPIRES:
-            return "the account expires within the warning period";
-        case CRED_ANOTE_SHELL_NOT_LISTED:
-            return "the shell is not listed in /etc/shells";
-        case CRED_ANOTE_SHADOW_NOT_RULED_OUT:
-            return "this process may not read the shadow file: a local shadow entry was not "
-                   "ruled out";
-        case CRED_ANOTE_PAM_OTHER:
-            return "the service has no file of its own: the \"other\" service answered";
-        case CRED_ANOTE_PAM_PERMIT_ONLY:
-            return "success came only from pam_rootok or pam_permit: no password was asked";
-        case CRED_ANOTE_PAM_UNIX_NOT_ROOT:
-            return "pam_unix cannot check another user's password unless run as root "
-                   "(unix_chkpwd refuses)";
-        case CRED_ANOTE_FAILLOCK_UNREADABLE:
-            return "this process may not read the pam_faillock tally: a lock was not ruled out";
-        case CRED_ANOTE_NOLOGIN_ROOT:
-            return "a nologin file exists; root may still log in";
-    }
+    // One sentence per bit, from CRED_ANOTE_HOME_MISSING (1) up.
+    static const char *const kTexts[] = {
+        "the home folder is missing: a session would start in /",
+        "the home is not a folder: a session would start in /",
+        "the primary group has no entry",
+        "the password expires within its warning period",
+        "the account expires within the warning period",
+        "the shell is not listed in /etc/shells",
+        "this process may not read the shadow file: a local shadow entry was not ruled out",
+        "the service has no file of its own: the \"other\" service answered",
+        "success came only from pam_rootok or pam_permit: no password was asked",
+        "pam_unix cannot check another user's password unless run as root (unix_chkpwd refuses)",
+        "this process may not read the pam_faillock tally: a lock was not ruled out",
+        "a nologin file exists; root may still log in",
+    };
+    static_assert(1u << (std::size(kTexts) - 1) == CRED_ANOTE_LAST);
+    for (std::size_t i = 0; i < std::size(kTexts); ++i)
+        if (note == 1u << i) return kTexts[i];
     return nullptr;
 }
