@@ -170,10 +170,7 @@ class Directory:
         return os.path.join(self.dir, name)
 
     def write(self, name, text, mode=0o644):
-        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
-        with open(self.path(name), "w") as f:
-            f.write(text)
-        os.chmod(self.path(name), mode)
+        harness.write(self.path(name), text, mode)
 
     def sssd_conf(self, enumerate):
         return SSSD_CONF.format(port=self.port, suffix=SUFFIX, enumerate=str(enumerate).lower())
@@ -256,7 +253,8 @@ class Directory:
             wait_for(lambda: self.users <= set(self.run(walk).out.splitlines()), "the enumeration")
 
     def stop(self, process):
-        """nsenter passes no signal on: its child, the program, gets them."""
+        """Ends process through its child, if it has one: nsenter passes no signal on, and
+        unshare's child is the holder."""
         for sig in (signal.SIGTERM, signal.SIGKILL) if process is not None else ():
             for pid in self.children(process.pid) or [process.pid]:
                 with contextlib.suppress(ProcessLookupError):
@@ -266,12 +264,6 @@ class Directory:
                 return
 
     def close(self):
-        self.stop(self.sssd)
-        self.stop(self.slapd)
-        for sig in (signal.SIGTERM, signal.SIGKILL) if self.unshare is not None else ():
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(self.holder or self.unshare.pid, sig)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                self.unshare.wait(10)
-                break
+        for process in (self.sssd, self.slapd, self.unshare):
+            self.stop(process)
         shutil.rmtree(self.dir, ignore_errors=True)
