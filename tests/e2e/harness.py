@@ -14,6 +14,7 @@ import collections
 import fcntl
 import json
 import os
+import pathlib
 import pty
 import select
 import shutil
@@ -35,6 +36,10 @@ FILES_ONLY_NSSWITCH = "passwd: files\ngroup: files\nshadow: files\ngshadow: file
 CREDTEST_NSSWITCH = "passwd: files credtest\nshadow: files credtest\ngroup: files\n"
 LIBS = {"LD_LIBRARY_PATH": os.path.join(BUILD, "test-programs")}
 ANY = mock.ANY  # equal to any value, in an expected report
+# pam_faillock around a password module (%s), as pam_faillock(8) shows it.
+FAILLOCK_STACK = ("auth required pam_faillock.so preauth\nauth [success=1 default=bad] %s\n"
+                  "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
+                  "account required pam_faillock.so\naccount required pam_unix.so\n")
 CODES = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6, "invalid-hash": 7,
          "expired": 8, "wrong-password": 9, "pam-denied": 10, "locked-out": 11, "no-login": 12,
          "access-denied": 13, "no-shell": 14, "ssh-denied": 15}
@@ -74,12 +79,9 @@ def tally(*ages):
 
 def tallies(folder):
     """Every tally in folder: its bytes, and what faillock(8) says of it."""
-    out = {}
-    for user in sorted(os.listdir(folder)):
-        with open(os.path.join(folder, user), "rb") as f:
-            out[user] = f.read(), subprocess.run(["faillock", "--dir", folder, "--user", user],
-                                                 capture_output=True).stdout
-    return out
+    return {user: (pathlib.Path(folder, user).read_bytes(),
+                   subprocess.run(["faillock", "--dir", folder, "--user", user], capture_output=True).stdout)
+            for user in sorted(os.listdir(folder))}
 
 
 def scratch(prefix):
@@ -105,6 +107,16 @@ def preload_env(library):
     return {"LD_PRELOAD": library, "ASAN_OPTIONS": (asan + ":" if asan else "") + "verify_asan_link_order=0"}
 
 
+def as_user(uid):
+    """The argv prefix that runs a program as uid with no groups (none for None: as root)."""
+    return [] if uid is None else ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups"]
+
+
+def in_namespace(script, argv):
+    """argv run in a private mount namespace after the shell lines of script."""
+    return ["unshare", "-m", "--propagation", "private", "sh", "-c", script + '\nexec "$@"', "sh"] + list(argv)
+
+
 def can_use_namespaces():
     """Mount namespaces need root (CI and developers run as root)."""
     if os.geteuid() != 0 or shutil.which("unshare") is None:
@@ -122,9 +134,9 @@ class WorldProgramTest(unittest.TestCase):
         cls.program = program("credcheck")
 
     @classmethod
-    def make_world(cls, **files):
+    def make_world(cls, *files, **named):
         """A World that goes when the class's tests end."""
-        world = World(**files)
+        world = World(*files, **named)
         cls.addClassCleanup(world.close)
         return world
 
@@ -177,11 +189,11 @@ class WorldProgramTest(unittest.TestCase):
 
 class World:
     """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d;
-    security (name -> text) adds files to /etc/security; run (name -> text) puts a tmpfs with
-    those files over /run."""
+    run (name -> text) puts a tmpfs with those files over /run; write adds files, as to
+    "security/faillock.conf"."""
 
     def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
-                 shells=None, pamd=None, security=None, run=None):
+                 shells=None, pamd=None, run=None):
         self.dir = scratch("world")
         self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
         self.prepare = []  # shell lines run in the namespace after the binds (a tmpfs, say)
@@ -199,8 +211,6 @@ class World:
             for service, text in pamd.items():
                 self.write("pam.d/" + service, text, 0o644)
             self.binds.append("pam.d")
-        for name, text in (security or {}).items():
-            self.write("security/" + name, text, 0o644)
         self.run_files = run  # may change between runs
 
     def write(self, name, text, mode=0o644):
@@ -226,9 +236,7 @@ class World:
                 self.write("run/" + name, text, 0o644)
             prepare.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir)
         script += ["{ %s; } || exit 97" % line for line in prepare]
-        drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
-        script.append('exec %s"$@"' % drop)
-        return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)
+        return in_namespace("\n".join(script), as_user(user) + list(argv))
 
     def run(self, argv, stdin=b"", user=None, env=None):
         return run(self.wrap(argv, user=user), stdin=stdin, env=env)

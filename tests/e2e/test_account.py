@@ -1,12 +1,10 @@
 """credcheck -a: the account report in fixture worlds, as root and as uid
-65534.  Each row of CASES is one run; the JSON is read with json and
-checked key by key; hashes are made by mkpasswd and openssl, and the host's
+65534, a row of CASES each; hashes are made by mkpasswd, and the host's
 crypt calls are counted through an interposed libcrypt."""
 
 import ctypes
 import json
 import os
-import subprocess
 import sys
 import time
 import unittest
@@ -16,11 +14,6 @@ import harness  # noqa: E402
 
 TODAY = int(time.time()) // 86400
 LONG = "L" * 300  # a password past any 127-character cut
-
-
-def openssl(flag, password):
-    return subprocess.run(["openssl", "passwd", flag, password], capture_output=True, text=True,
-                          check=True).stdout.strip()
 
 
 SECRET = harness.mkpasswd("-m", "sha512crypt", "secret")
@@ -46,16 +39,18 @@ USERS = {
     "huge": ("x", SECRET + ":99999999999999999999:0:99999999999999999999:::::", "/bin/sh"),
     "wrap": ("x", SECRET + ":%d:0:2147483648:7:4294967295::" % (TODAY - 100), "/bin/sh"),
 }
-# The aging boundaries: (last change, maximum, inactive, expiry) -> user.
+# The aging boundaries: user -> ((last change, maximum, inactive, expiry),
+# (expired, password_expired, must_change, inactive), or None for a line the C library refuses).
 AGING = {
-    "exp-today": ("", "", "", TODAY), "exp-yesterday": ("", "", "", TODAY - 1),
-    "exp-tomorrow": ("", "", "", TODAY + 1), "change0": (0, "", "", ""),
-    "nochange-max": ("", 90, "", ""), "nochange": ("", "", "", ""),
-    "neg-change": (-5, 90, "", ""), "future": (TODAY + 10, 1, "", ""),
-    "max-passed": (TODAY - 100, 90, 20, ""), "inact-over": (TODAY - 100, 90, 5, ""),
-    "max-edge": (TODAY - 90, 90, "", ""), "big-sums": (TODAY - 100, 2147483647, 2147483647, ""),
+    "exp-today": (("", "", "", TODAY), (1, 0, 0, 0)), "exp-yesterday": (("", "", "", TODAY - 1), (1, 0, 0, 0)),
+    "exp-tomorrow": (("", "", "", TODAY + 1), (0, 0, 0, 0)), "change0": ((0, "", "", ""), (0, 0, 1, 0)),
+    "nochange-max": (("", 90, "", ""), (0, 1, 0, 0)), "nochange": (("", "", "", ""), (0, 0, 0, 0)),
+    "neg-change": ((-5, 90, "", ""), None), "future": ((TODAY + 10, 1, "", ""), (0, 0, 0, 0)),
+    "max-passed": ((TODAY - 100, 90, 20, ""), (0, 1, 0, 0)), "inact-over": ((TODAY - 100, 90, 5, ""), (0, 1, 0, 1)),
+    "max-edge": ((TODAY - 90, 90, "", ""), (0, 0, 0, 0)),
+    "big-sums": ((TODAY - 100, 2147483647, 2147483647, ""), (0, 0, 0, 0)),
 }
-for name, (last, mx, inact, exp) in AGING.items():
+for name, ((last, mx, inact, exp), _) in AGING.items():
     USERS[name] = ("x", "%s:%s:0:%s:7:%s:%s:" % (SECRET, last, mx, inact, exp), "/bin/sh")
 
 METHODS = [  # (how to make the hash of "pw", method, params)
@@ -71,17 +66,9 @@ METHODS = [  # (how to make the hash of "pw", method, params)
     (["-m", "bsdicrypt", "-R", "725"], "bsdicrypt", {"count": 725}),
     (["-m", "descrypt"], "descrypt", {}),
     (["-m", "nt"], "nt", {}),
-    ("-1", "md5crypt", {}), ("-5", "sha256crypt", {"rounds": 5000}),
-    ("-6", "sha512crypt", {"rounds": 5000}),
 ]
 for i, (how, _, _) in enumerate(METHODS):
-    made = openssl(how, "pw") if isinstance(how, str) else harness.mkpasswd(*how, "pw")
-    USERS["m%d" % i] = ("x", made + AGE, "/bin/sh")
-
-PAMD = {
-    "nonull": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n",
-    "denyacct": "auth required pam_unix.so nodelay\naccount required pam_deny.so\n",
-}
+    USERS["m%d" % i] = ("x", harness.mkpasswd(*how, "pw") + AGE, "/bin/sh")
 
 UNREADABLE = "unreadable"  # what uid 65534 gets for every shadowed user
 # (user, arguments after the user, stdin, verdict as root, as 65534 (None: not run),
@@ -93,7 +80,6 @@ CASES = [
       "hash.supported": True, "hash.strength": "ok", "password.authenticates": True,
       "account.shell_listed": True}, ["Verdict:   ok (exit 0): the account can log in"]),
     ("alice", ["wrong"], b"", "wrong-password", UNREADABLE, {"password.checked": True}, []),
-    ("alice", ["-"], b"secret\n", "ok", UNREADABLE, {"password.authenticates": True}, []),
     ("alice", [], b"", "ok", UNREADABLE, {"password.checked": False}, []),
     ("inpw", ["secret"], b"", "ok", "ok", {"hash.from": "passwd", "source.shadow": None}, []),
     ("locked", ["secret"], b"", "locked", UNREADABLE,
@@ -136,22 +122,14 @@ CASES = [
      ["longer than any user name"]),
     ("al\x01ice", [], b"", "no-such-user", "no-such-user", {"user": "al\x01ice"},
      ['Account report for "al\\x01ice"', "control character"]),
-    ("alice", ["secret", "--pam", "nonull"], b"", "ok", UNREADABLE, {"pam.service": "nonull"}, []),
-    ("alice", ["secret", "--pam", "denyacct"], b"", "pam-denied", UNREADABLE,
-     {"pam.authenticate.ok": True, "pam.account.ok": False}, ["PAM:"]),
 ]
-STATES = {  # aging user -> (expired, password_expired, must_change, inactive)
-    "exp-today": (1, 0, 0, 0), "exp-yesterday": (1, 0, 0, 0), "exp-tomorrow": (0, 0, 0, 0),
-    "change0": (0, 0, 1, 0), "nochange-max": (0, 1, 0, 0), "nochange": (0, 0, 0, 0),
-    "future": (0, 0, 0, 0), "max-passed": (0, 1, 0, 0),
-    "inact-over": (0, 1, 0, 1), "max-edge": (0, 0, 0, 0), "big-sums": (0, 0, 0, 0),
-}
-for user, flags in STATES.items():
+for user, (_, flags) in AGING.items():
+    if flags is None:  # no entry
+        CASES.append((user, [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []))
+        continue
     keys = dict(zip(["account.expired", "account.password_expired", "account.must_change",
                      "account.inactive"], map(bool, flags)))
     CASES.append((user, ["secret"], b"", "expired" if any(flags) else "ok", None, keys, []))
-# The C library refuses a shadow line with a negative last change: no entry.
-CASES.append(("neg-change", [], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []))
 STRENGTH = {0: "ok", 1: "invalid", 2: "disabled", 3: "legacy", 4: "legacy"}
 checksalt = ctypes.CDLL("libcrypt.so.1").crypt_checksalt
 checksalt.argtypes = [ctypes.c_char_p]
@@ -224,7 +202,7 @@ class AccountReportTest(harness.WorldProgramTest):
         passwd, shadow = world_files(USERS)
         cls.world = cls.make_world(passwd=passwd + "split:x:3000:3000::/:/bin/sh\n", shadow=shadow,
                                    nsswitch=harness.CREDTEST_NSSWITCH, shells="# shells\n/bin/sh\n/bin/bash\n",
-                                   pamd=PAMD)
+                                   pamd={})  # the world has no PAM service
 
     def test_cases(self):
         for user, args, stdin, root, nobody, keys, lines in CASES:

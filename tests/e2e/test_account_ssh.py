@@ -1,7 +1,6 @@
 """credcheck -a --ssh: sshd's own rules in a fixture world with its own
-/etc/ssh (a config per row, a host key made by ssh-keygen), homes on a tmpfs
-and a private PAM stack.  Each row of CASES is one run: the config's lines,
-the user, the arguments, the verdict and {JSON path: value} of the report."""
+/etc/ssh (a config per row of CASES, a host key made by ssh-keygen), homes on
+a tmpfs and a private PAM stack."""
 
 import os
 import subprocess
@@ -32,7 +31,6 @@ CASES = [
     ("DenyUsers al?ce@10.0.0.0/8\n", "alice", TEN, DENIED,
      {"ssh.allowed": False, "ssh.rule": "DenyUsers al?ce@10.0.0.0/8"}),
     ("DenyUsers al?ce@10.0.0.0/8\n", "alice", OTHER, "ok", {"ssh.allowed": True, "ssh.rule": None}),
-    ("DenyUsers *@*,!10.1.2.3\n", "alice", TEN, "ok", {"ssh.allowed": True}),
     ("DenyUsers *@*,!10.1.2.3\n", "alice", OTHER, DENIED, {"ssh.rule": "DenyUsers *@*,!10.1.2.3"}),
     ("DenyUsers !alice\n", "alice", TEN, "ok", {"ssh.allowed": True}),  # '!' is no negation there
     ("AllowUsers bob\nAllowUsers alice@192.168.0.0/16\n", "alice", TEN, DENIED,
@@ -40,7 +38,6 @@ CASES = [
     ("AllowUsers bob\nAllowUsers alice@192.168.0.0/16\n", "alice", OTHER, "ok", {"ssh.allowed": True}),
     ("AllowUsers alice@*,!192.168.1.1\n", "alice", OTHER, DENIED, {"ssh.allowed": False}),
     ("DenyGroups st?ff\n", "bob", TEN, DENIED, {"ssh.rule": "DenyGroups st?ff"}),
-    ("DenyGroups st?ff\n", "alice", TEN, "ok", {"ssh.allowed": True}),
     ("DenyGroups !staff\n", "alice", TEN, "ok", {"ssh.allowed": True}),
     ("AllowGroups wheel\nAllowGroups staff\n", "bob", TEN, "ok", {"ssh.allowed": True}),
     ("AllowGroups wheel\nAllowGroups !staff\n", "alice", TEN, DENIED, {"ssh.rule": "AllowGroups wheel !staff"}),

@@ -31,11 +31,7 @@ USERS.update(falsesh=user(shell="/bin/false"), missingsh=user(shell="/no/such/sh
              old=user("%s:18000:0:90:7::18262:" % SECRET), pwlock=user(None, field=SECRET))
 TALLIES = {"lockme": tally(30, 20, 10), "oldtally": tally(7230, 7220, 7210), "spread": tally(2000, 1000, 10),
            "root": tally(30, 20, 10), "pwlock": tally(30, 20, 10), "forever": tally(5030, 5020, 5010, 5000)}
-LOGIN = ("auth required pam_faillock.so preauth\n"
-         "auth [success=1 default=bad] pam_unix.so nodelay\n"
-         "auth [default=die] pam_faillock.so authfail\n"
-         "auth required pam_permit.so\n"
-         "account required pam_unix.so\n")
+LOGIN = harness.FAILLOCK_STACK % "pam_unix.so nodelay"
 FAILLOCK_CONF = "dir = %s\ndeny = 3\nfail_interval = 900\nunlock_time = 600\nnodelay\n"
 UNLOCK = time.gmtime(NOW - 10 + 600)
 

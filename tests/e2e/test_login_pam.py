@@ -45,14 +45,11 @@ def debug(*lines):
 JUMPS = ("auth [success=2 default=ignore] pam_unix.so nodelay\nauth [success=1 default=ignore] {cred} %s\n"
          "auth requisite pam_deny.so\nauth required pam_permit.so\n"
          "account [default=bad success=ok user_unknown=ignore] {cred} %s\naccount required pam_permit.so\n")
-FAILLOCK = ("auth required pam_faillock.so preauth\nauth [success=1 default=bad] %s\n"
-            "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
-            "account required pam_faillock.so\naccount required pam_unix.so\n")
 UNIX = "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"
 PAMD = {
     "deb": "auth [success=1 default=ignore] pam_unix.so nullok nodelay\nauth requisite pam_deny.so\n"
            "auth required pam_permit.so\naccount required pam_unix.so\n",
-    "fl": FAILLOCK % "pam_unix.so nodelay", "dirfl": FAILLOCK % "{cred} auth=auth_err",
+    "fl": harness.FAILLOCK_STACK % "pam_unix.so nodelay", "dirfl": harness.FAILLOCK_STACK % "{cred} auth=auth_err",
     "nl": "auth requisite pam_nologin.so\n" + UNIX + "account required pam_nologin.so\n",
     "acc": "account required pam_access.so\n" + UNIX,
     "sif": "account required pam_succeed_if.so uid >= 1000 quiet\n" + UNIX,
