@@ -18,8 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 using credaccount::PamStack;
 
+using Files = std::vector<std::pair<std::string, std::string>>;  // in pam.d, or "../pam.conf"
+
 struct Row {
-    std::vector<std::pair<std::string, std::string>> files;  // in pam.d, or "../pam.conf"
+    Files files;
     const char *lines;  // "type control module args |depth level [S substack] [F fails]
                         // actions for success,auth_err,ignore"
     bool fromOther;
@@ -78,17 +80,13 @@ const Row kRows[] = {
      "auth required   |00 F ok,bad,ignore\nauth substack gone  |00 S\n"
      "auth substack gone  |00 F bad,bad,bad\n",
      false},
-    // Linux-PAM reads 1023 bytes as a line; the rest is a line of its own.
-    {{{"svc", "auth required pam_a.so " + std::string(1100, 'x') + "\n"}}, nullptr, false},
-    {{{"svc", "auth include svc\nauth required pam_a.so\n"}}, nullptr, false},
-    {{{"svc", "auth required pam_a.so\n@include nope\n"}}, nullptr, false},
 };
 
-// Reads row's stack from a new folder.
-PamStack Read(const Row &row, const fs::path &dir) {
+// Reads the stack of svc from files put in a new folder.
+PamStack Read(const Files &files, const fs::path &dir) {
     fs::create_directories(dir / "pam.d");
-    for (const auto &[name, text] : row.files) std::ofstream(dir / "pam.d" / name) << text;
-    if (row.files[0].first == "../pam.conf") fs::remove(dir / "pam.d");
+    for (const auto &[name, text] : files) std::ofstream(dir / "pam.d" / name) << text;
+    if (files[0].first == "../pam.conf") fs::remove(dir / "pam.d");
     PamStack stack;
     credaccount::ReadPamStack("svc", &stack, (dir / "pam.d").c_str(), (dir / "pam.conf").c_str());
     return stack;
@@ -105,23 +103,23 @@ TEST(PamStack, AsLinuxPamReadsIt) {
     const fs::path &base = scratch.path;
     int n = 0;
     for (const Row &row : kRows) {
-        PamStack stack = Read(row, base / std::to_string(n++));
+        PamStack stack = Read(row.files, base / std::to_string(n++));
         EXPECT_EQ(stack.fromOther, row.fromOther) << n;
-        if (row.lines != nullptr) {
-            EXPECT_EQ(Show(stack), row.lines) << n;
-        }
+        EXPECT_EQ(Show(stack), row.lines) << n;
     }
-    // The long line, and includes that end after sixteen levels.
-    PamStack stack = Read(kRows[6], base / "long");
+    // Linux-PAM reads 1023 bytes as a line; the rest is a line of its own.
+    PamStack stack =
+        Read({{"svc", "auth required pam_a.so " + std::string(1100, 'x') + "\n"}}, base / "long");
     ASSERT_EQ(stack.lines.size(), 2u);
     EXPECT_EQ(stack.lines[0].args, std::string(1000, 'x'));
     EXPECT_TRUE(stack.lines[1].mustFail);
-    stack = Read(kRows[7], base / "deep");
+    // Includes end after sixteen levels.
+    stack = Read({{"svc", "auth include svc\nauth required pam_a.so\n"}}, base / "deep");
     ASSERT_EQ(stack.lines.size(), 17u);
     EXPECT_TRUE(stack.lines[0].mustFail);
     EXPECT_EQ(stack.lines[0].depth, 15);
     // An @include that cannot be read stops the run.
-    EXPECT_TRUE(Read(kRows[8], base / "abort").aborts);
+    EXPECT_TRUE(Read({{"svc", "auth required pam_a.so\n@include nope\n"}}, base / "abort").aborts);
 }
 
 }  // namespace

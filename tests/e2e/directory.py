@@ -153,10 +153,10 @@ class Directory:
         self.unshare = self.holder = self.slapd = self.sssd = None
         try:
             for name, (text, mode) in FILES.items():
-                self.write("etc/" + name, text, mode)
-            self.write("etc/sssd/sssd.conf", self.sssd_conf(False), 0o600)
-            self.write("config.ldif", SLAPD_CONFIG.format(dir=self.dir, schema=SCHEMA, suffix=SUFFIX))
-            self.write("data.ldif", directory_data(users, groups))
+                harness.write(self.path("etc/" + name), text, mode)
+            harness.write(self.path("etc/sssd/sssd.conf"), self.sssd_conf(False), 0o600)
+            harness.write(self.path("config.ldif"), SLAPD_CONFIG.format(dir=self.dir, schema=SCHEMA, suffix=SUFFIX))
+            harness.write(self.path("data.ldif"), directory_data(users, groups))
             for folder in ("work", "db", "slapd.d"):
                 os.mkdir(self.path(folder))
             self._hold_namespace()
@@ -168,12 +168,6 @@ class Directory:
 
     def path(self, name):
         return os.path.join(self.dir, name)
-
-    def write(self, name, text, mode=0o644):
-        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
-        with open(self.path(name), "w") as f:
-            f.write(text)
-        os.chmod(self.path(name), mode)
 
     def sssd_conf(self, enumerate):
         return SSSD_CONF.format(port=self.port, suffix=SUFFIX, enumerate=str(enumerate).lower())
@@ -205,10 +199,7 @@ class Directory:
 
     def enter(self, argv, user=None):
         """argv in the namespace, as root (user None) or as that uid with no groups."""
-        enter = ["nsenter", "-t", str(self.holder), "-m", "-p", "--"]
-        if user is not None:
-            enter += ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"]
-        return enter + list(argv)
+        return ["nsenter", "-t", str(self.holder), "-m", "-p", "--"] + harness.as_user(user) + list(argv)
 
     def run(self, argv, stdin=b"", user=None, env=None):
         """argv in the world: a harness.Result."""
@@ -256,7 +247,8 @@ class Directory:
             wait_for(lambda: self.users <= set(self.run(walk).out.splitlines()), "the enumeration")
 
     def stop(self, process):
-        """nsenter passes no signal on: its child, the program, gets them."""
+        """Ends process through its child, if it has one: nsenter passes no signal on, and
+        unshare's child is the holder."""
         for sig in (signal.SIGTERM, signal.SIGKILL) if process is not None else ():
             for pid in self.children(process.pid) or [process.pid]:
                 with contextlib.suppress(ProcessLookupError):
@@ -266,12 +258,11 @@ class Directory:
                 return
 
     def close(self):
-        self.stop(self.sssd)
-        self.stop(self.slapd)
-        for sig in (signal.SIGTERM, signal.SIGKILL) if self.unshare is not None else ():
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(self.holder or self.unshare.pid, sig)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                self.unshare.wait(10)
-                break
+        """Ends the world; no process of it may outlive it."""
+        pids = subprocess.run(["pgrep", "--ns", str(self.holder), "--nslist", "pid"], capture_output=True,
+                              text=True).stdout.split() if self.holder else []
+        for process in (self.sssd, self.slapd, self.unshare):
+            self.stop(process)
         shutil.rmtree(self.dir, ignore_errors=True)
+        left = [pid for pid in pids if os.path.exists("/proc/" + pid)]
+        assert not left, "processes of the directory world still run: %s" % left

@@ -1,6 +1,8 @@
 """Shared helpers for the end-to-end tests.
 
 - `program(name)`: a built program (credcheck, linedemo, or a test program).
+- `WorldProgramTest`: the base of tests that run credcheck -a in worlds, with the
+  checks every report gets.
 - `World`: a made-up host (user database, shadow and group files, a files-only
   nsswitch.conf, /etc/security) that `World.run` and `World.pty` put in place of
   the host's own in a private mount namespace, as root or as uid 65534.
@@ -10,7 +12,9 @@
 
 import collections
 import fcntl
+import json
 import os
+import pathlib
 import pty
 import select
 import shutil
@@ -20,12 +24,25 @@ import tempfile
 import termios
 import time
 import unittest
+from unittest import mock
 
 BUILD = os.environ.get("CREDCHECK_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE = os.environ.get("CREDCHECK_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
 NOBODY = 65534
 TIMEOUT = float(os.environ.get("CREDCHECK_E2E_TIMEOUT", "30"))
+NOW = int(time.time())
 FILES_ONLY_NSSWITCH = "passwd: files\ngroup: files\nshadow: files\ngshadow: files\n"
+# A second name service source: account/tests/nss, found through LIBS.
+CREDTEST_NSSWITCH = "passwd: files credtest\nshadow: files credtest\ngroup: files\n"
+LIBS = {"LD_LIBRARY_PATH": os.path.join(BUILD, "test-programs")}
+ANY = mock.ANY  # equal to any value, in an expected report
+# pam_faillock around a password module (%s), as pam_faillock(8) shows it.
+FAILLOCK_STACK = ("auth required pam_faillock.so preauth\nauth [success=1 default=bad] %s\n"
+                  "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
+                  "account required pam_faillock.so\naccount required pam_unix.so\n")
+CODES = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6, "invalid-hash": 7,
+         "expired": 8, "wrong-password": 9, "pam-denied": 10, "locked-out": 11, "no-login": 12,
+         "access-denied": 13, "no-shell": 14, "ssh-denied": 15}
 
 
 def program(name):
@@ -33,6 +50,38 @@ def program(name):
         if os.path.exists(candidate):
             return candidate
     raise FileNotFoundError(name)
+
+
+def mkpasswd(*args):
+    return subprocess.run(["mkpasswd", *args], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def write(path, text, mode=0o644):
+    """Writes text (str or bytes) to path, making its folders; returns path."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(text.encode() if isinstance(text, str) else text)
+    os.chmod(path, mode)
+    return path
+
+
+def lookup(obj, path):
+    """The value at a dotted path of a report: "ssh.strict_modes.0.path"."""
+    for key in path.split("."):
+        obj = obj[int(key)] if isinstance(obj, list) else obj[key]
+    return obj
+
+
+def tally(*ages):
+    """A pam_faillock tally as pam_faillock writes it: one valid failure on tty1 per age in seconds."""
+    return b"".join(struct.pack("<52sHHQ", b"tty1", 0, 1 | 4, NOW - age) for age in ages)
+
+
+def tallies(folder):
+    """Every tally in folder: its bytes, and what faillock(8) says of it."""
+    return {user: (pathlib.Path(folder, user).read_bytes(),
+                   subprocess.run(["faillock", "--dir", folder, "--user", user], capture_output=True).stdout)
+            for user in sorted(os.listdir(folder))}
 
 
 def scratch(prefix):
@@ -58,6 +107,16 @@ def preload_env(library):
     return {"LD_PRELOAD": library, "ASAN_OPTIONS": (asan + ":" if asan else "") + "verify_asan_link_order=0"}
 
 
+def as_user(uid):
+    """The argv prefix that runs a program as uid with no groups (none for None: as root)."""
+    return [] if uid is None else ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid, "--clear-groups"]
+
+
+def in_namespace(script, argv):
+    """argv run in a private mount namespace after the shell lines of script."""
+    return ["unshare", "-m", "--propagation", "private", "sh", "-c", script + '\nexec "$@"', "sh"] + list(argv)
+
+
 def can_use_namespaces():
     """Mount namespaces need root (CI and developers run as root)."""
     if os.geteuid() != 0 or shutil.which("unshare") is None:
@@ -66,24 +125,75 @@ def can_use_namespaces():
 
 
 class WorldProgramTest(unittest.TestCase):
-    """Base of tests that run one built program (PROGRAM) in fixture worlds."""
-
-    PROGRAM = None
+    """Base of tests that run credcheck in fixture worlds (World, or directory.Directory)."""
 
     @classmethod
     def setUpClass(cls):
         if not can_use_namespaces():
             raise unittest.SkipTest("fixture worlds need root and mount namespaces")
-        cls.program = program(cls.PROGRAM)
+        cls.program = program("credcheck")
+
+    @classmethod
+    def make_world(cls, *files, **named):
+        """A World that goes when the class's tests end."""
+        world = World(*files, **named)
+        cls.addClassCleanup(world.close)
+        return world
+
+    def report(self, world, args, verdict=None, keys=None, stdin=b"", user=None, env=None):
+        """credcheck -a ARGS --json in world, as root or as uid user: the report, whose exit is the
+        run's status, with nothing on standard error; its verdict, and {JSON path: value}, as given."""
+        r = world.run([self.program, "-a", *args, "--json"], stdin=stdin, user=user, env=env)
+        report = json.loads(r.stdout)
+        self.assertEqual((r.err, r.status), ("", report["exit"]), r)
+        if verdict is not None:
+            self.assertEqual((report["verdict"], r.status), (verdict, CODES[verdict]), r)
+        for path, value in (keys or {}).items():
+            self.assertEqual(lookup(report, path), value, path)
+        return report
+
+    def text(self, world, args, lines=(), stdin=b"", user=None, env=None):
+        """The text of credcheck -a ARGS: printable, nothing on standard error, holding lines."""
+        r = world.run([self.program, "-a", *args], stdin=stdin, user=user, env=env)
+        self.assertEqual(r.err, "", r)
+        self.assertTrue(all(0x20 <= b < 0x7f or b == 0x0a for b in r.stdout), r)
+        for line in lines:
+            self.assertIn(line, r.out)
+        return r.out
+
+    def assert_pamtester_agrees(self, world, pam, user, stdin, as_user=None, env=None):
+        """A report's PAM run ("pam") gives pamtester's answers in world: authenticate, then
+        acct_mgmt only after a successful authenticate; each ok, and the text of its failure."""
+        t = world.run(["pamtester", pam["service"], user, "authenticate", "acct_mgmt"], stdin=stdin, user=as_user,
+                      env=env)
+        failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
+        text = failed[-1] if failed else "Success"
+        want = (True, "Success", t.status == 0, text) if "successfully authenticated" in t.out else \
+            (False, text, None, None)
+        account = pam["account"]
+        self.assertEqual((pam["authenticate"]["ok"], pam["authenticate"]["text"], account["ok"],
+                          None if account["ok"] is None else account["text"]), want, t)
+
+    def walk(self, world, user=None, env=None, skip=()):
+        """credcheck -a --all --json: (the run, its users, its summary); each user's record is what
+        -a USER --json says, but for the findings and the users in skip."""
+        r = world.run([self.program, "-a", "--all", "--json"], user=user, env=env)
+        *users, summary = [json.loads(line) for line in r.out.splitlines()]
+        for record in users:
+            if record["user"] not in skip:
+                single = json.loads(world.run([self.program, "-a", record["user"], "--json"], user=user,
+                                              env=env).stdout)
+                self.assertEqual(dict(record, findings=None), dict(single, findings=None), record["user"])
+        return r, users, summary["summary"]
 
 
 class World:
     """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d;
-    security (name -> text) adds files to /etc/security; run (name -> text) puts a tmpfs with
-    those files over /run."""
+    run (name -> text) puts a tmpfs with those files over /run; write adds files, as to
+    "security/faillock.conf"."""
 
     def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
-                 shells=None, pamd=None, security=None, run=None):
+                 shells=None, pamd=None, run=None):
         self.dir = scratch("world")
         self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
         self.prepare = []  # shell lines run in the namespace after the binds (a tmpfs, say)
@@ -101,16 +211,10 @@ class World:
             for service, text in pamd.items():
                 self.write("pam.d/" + service, text, 0o644)
             self.binds.append("pam.d")
-        for name, text in (security or {}).items():
-            self.write("security/" + name, text, 0o644)
         self.run_files = run  # may change between runs
 
-    def write(self, name, text, mode):
-        path = os.path.join(self.dir, name)
-        with open(path, "wb") as f:
-            f.write(text.encode() if isinstance(text, str) else text)
-        os.chmod(path, mode)
-        return path
+    def write(self, name, text, mode=0o644):
+        return write(os.path.join(self.dir, name), text, mode)
 
     def close(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -132,27 +236,13 @@ class World:
                 self.write("run/" + name, text, 0o644)
             prepare.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir)
         script += ["{ %s; } || exit 97" % line for line in prepare]
-        drop = "setpriv --reuid=%d --regid=%d --clear-groups " % (user, user) if user is not None else ""
-        script.append('exec %s"$@"' % drop)
-        return ["unshare", "-m", "--propagation", "private", "sh", "-c", "\n".join(script), "sh"] + list(argv)
+        return in_namespace("\n".join(script), as_user(user) + list(argv))
 
     def run(self, argv, stdin=b"", user=None, env=None):
         return run(self.wrap(argv, user=user), stdin=stdin, env=env)
 
     def pty(self, argv, steps, user=None, env=None, **kw):
         return pty_session(self.wrap(argv, user=user), steps, env=env, **kw)
-
-
-def pam_answers(world, service, user, stdin, user_id=None, env=None):
-    """pamtester's answers in world: (authenticate ok, its text, account ok or None, its text);
-    acct_mgmt runs only after a successful authenticate."""
-    t = world.run(["pamtester", service, user, "authenticate", "acct_mgmt"], stdin=stdin, user=user_id,
-                  env=env)
-    failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
-    text = failed[-1] if failed else "Success"
-    if "successfully authenticated" not in t.out:
-        return False, text, None, None
-    return True, "Success", t.status == 0, text
 
 
 class Result(collections.namedtuple("Result", "stdout stderr status")):

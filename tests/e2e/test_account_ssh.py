@@ -1,9 +1,7 @@
 """credcheck -a --ssh: sshd's own rules in a fixture world with its own
-/etc/ssh (a config per row, a host key made by ssh-keygen), homes on a tmpfs
-and a private PAM stack.  Each row of CASES is one run: the config's lines,
-the user, the arguments, the verdict and {JSON path: value} of the report."""
+/etc/ssh (a config per row of CASES, a host key made by ssh-keygen), homes on
+a tmpfs and a private PAM stack."""
 
-import json
 import os
 import subprocess
 import sys
@@ -12,10 +10,10 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import harness  # noqa: E402
 
-SECRET = subprocess.run(["mkpasswd", "-m", "sha512crypt", "secret"], capture_output=True, text=True,
-                        check=True).stdout.strip()
+SECRET = harness.mkpasswd("-m", "sha512crypt", "secret")
 HEAD = "HostKey /etc/ssh/host_key\nUsePAM yes\n"
-MATCH = "KbdInteractiveAuthentication no\nPasswordAuthentication yes\nMatch Address 10.0.0.0/8\n  PasswordAuthentication no\n"
+MATCH = ("KbdInteractiveAuthentication no\nPasswordAuthentication yes\nMatch Address 10.0.0.0/8\n"
+         "  PasswordAuthentication no\n")
 CUSTOM = "AuthorizedKeysFile .ssh/authorized_keys /etc/ssh/keys/%u\n" + MATCH
 # name: (uid, gid, supplementary groups, home mode, .ssh mode, authorized_keys mode or None)
 USERS = {
@@ -33,7 +31,6 @@ CASES = [
     ("DenyUsers al?ce@10.0.0.0/8\n", "alice", TEN, DENIED,
      {"ssh.allowed": False, "ssh.rule": "DenyUsers al?ce@10.0.0.0/8"}),
     ("DenyUsers al?ce@10.0.0.0/8\n", "alice", OTHER, "ok", {"ssh.allowed": True, "ssh.rule": None}),
-    ("DenyUsers *@*,!10.1.2.3\n", "alice", TEN, "ok", {"ssh.allowed": True}),
     ("DenyUsers *@*,!10.1.2.3\n", "alice", OTHER, DENIED, {"ssh.rule": "DenyUsers *@*,!10.1.2.3"}),
     ("DenyUsers !alice\n", "alice", TEN, "ok", {"ssh.allowed": True}),  # '!' is no negation there
     ("AllowUsers bob\nAllowUsers alice@192.168.0.0/16\n", "alice", TEN, DENIED,
@@ -41,7 +38,6 @@ CASES = [
     ("AllowUsers bob\nAllowUsers alice@192.168.0.0/16\n", "alice", OTHER, "ok", {"ssh.allowed": True}),
     ("AllowUsers alice@*,!192.168.1.1\n", "alice", OTHER, DENIED, {"ssh.allowed": False}),
     ("DenyGroups st?ff\n", "bob", TEN, DENIED, {"ssh.rule": "DenyGroups st?ff"}),
-    ("DenyGroups st?ff\n", "alice", TEN, "ok", {"ssh.allowed": True}),
     ("DenyGroups !staff\n", "alice", TEN, "ok", {"ssh.allowed": True}),
     ("AllowGroups wheel\nAllowGroups staff\n", "bob", TEN, "ok", {"ssh.allowed": True}),
     ("AllowGroups wheel\nAllowGroups !staff\n", "alice", TEN, DENIED, {"ssh.rule": "AllowGroups wheel !staff"}),
@@ -83,15 +79,7 @@ CASES = [
 ]
 
 
-def lookup(obj, path):
-    for key in path.split("."):
-        obj = obj[int(key)] if isinstance(obj, list) else obj[key]
-    return obj
-
-
 class SshReportTest(harness.WorldProgramTest):
-    PROGRAM = "credcheck"
-
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
@@ -102,14 +90,13 @@ class SshReportTest(harness.WorldProgramTest):
         shadow = "".join("%s:%s:19000:0:99999:7:::\n" % (n, SECRET) for n in USERS)
         pamd = {"sshd": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n",
                 "private": "auth required pam_unix.so nodelay\naccount required pam_deny.so\n"}
-        cls.world = w = harness.World(passwd=passwd, shadow=shadow, group=group, pamd=pamd,
-                                      shells="/bin/sh\n")
+        cls.world = w = cls.make_world(passwd=passwd, shadow=shadow, group=group, pamd=pamd, shells="/bin/sh\n")
         os.makedirs(os.path.join(w.dir, "ssh", "keys"), 0o755)
         subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(w.dir, "ssh", "host_key")],
                        check=True)
         with open(os.path.join(w.dir, "ssh", "host_key.pub")) as f:
             key = f.read().strip()
-        w.write("ssh/keys/carol", 'from="10.0.0.0/8,!10.9.9.9" %s\n%s\n' % (key, key), 0o644)
+        w.write("ssh/keys/carol", 'from="10.0.0.0/8,!10.9.9.9" %s\n%s\n' % (key, key))
         for name, (uid, gid, _, home, dot, keys) in USERS.items():
             cls.make_home(w, name, uid, gid, home, dot, keys, key)
         w.binds.append("ssh")
@@ -131,50 +118,33 @@ class SshReportTest(harness.WorldProgramTest):
             os.chown(path, uid, gid)
             os.chmod(path, mode)
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.world.close()
-
-    def report(self, config, user, args, json_mode=True, as_user=None):
-        self.world.write("ssh/sshd_config", HEAD + config, 0o644)
-        argv = [self.program, "-a", user] + args + (["--json"] if json_mode else [])
-        return self.world.run(argv, user=as_user)
+    def config(self, text):
+        self.world.write("ssh/sshd_config", HEAD + text)
+        return self.world
 
     def test_cases(self):
         for config, user, args, verdict, keys in CASES:
             with self.subTest(config=config, user=user, args=args):
-                r = self.report(config, user, args)
-                self.assertEqual(r.err, "", r)
-                report = json.loads(r.stdout)
-                self.assertEqual((report["verdict"], r.status), (verdict, report["exit"]), r.out)
-                for path, value in keys.items():
-                    self.assertEqual(lookup(report, path), value, path)
-                self.assertNotIn("AAAA", r.out)
+                report = self.report(self.config(config), [user] + args, verdict, keys)
+                self.assertNotIn("AAAA", str(report))  # no key material
 
     def test_text(self):
-        r = self.report(MATCH, "wssh", TEN, json_mode=False)
-        self.assertEqual(r.status, 15, r)
-        for line in ["SSH:       from 10.1.2.3: no rule refuses",
-                     "           password logins: off (PasswordAuthentication no, KbdInteractiveAuthentication no)",
-                     "           authorized keys: none usable",
-                     "           StrictModes refuses /home/wssh/.ssh: writable by group or others",
-                     "Verdict:   ssh-denied (exit 15): sshd refuses the user: password logins are off from "
-                     "10.1.2.3 (PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized "
-                     "key is usable (StrictModes refuses 1 path)"]:
-            self.assertIn(line + "\n", r.out)
-        r = self.report("DenyUsers bob\n", "bob", ["--ssh"], json_mode=False)
-        self.assertIn("SSH:       from 127.0.0.1: refused by DenyUsers bob\n", r.out)
+        self.text(self.config(MATCH), ["wssh"] + TEN, [line + "\n" for line in [
+            "SSH:       from 10.1.2.3: no rule refuses",
+            "           password logins: off (PasswordAuthentication no, KbdInteractiveAuthentication no)",
+            "           authorized keys: none usable",
+            "           StrictModes refuses /home/wssh/.ssh: writable by group or others",
+            "Verdict:   ssh-denied (exit 15): sshd refuses the user: password logins are off from "
+            "10.1.2.3 (PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized "
+            "key is usable (StrictModes refuses 1 path)"]])
+        self.text(self.config("DenyUsers bob\n"), ["bob", "--ssh"],
+                  ["SSH:       from 127.0.0.1: refused by DenyUsers bob\n"])
 
     def test_settings_unreadable_as_another_user(self):
         # sshd -T needs the host key, which only root may read.
-        r = self.report("DenyUsers alice\n", "alice", TEN, as_user=harness.NOBODY)
-        ssh = json.loads(r.stdout)["ssh"]
-        self.assertEqual((r.status, ssh["allowed"]), (4, None), r)
+        ssh = self.report(self.config("DenyUsers alice\n"), ["alice"] + TEN, "unreadable", user=harness.NOBODY)["ssh"]
+        self.assertEqual(ssh["allowed"], None)
         self.assertTrue(ssh["unavailable"].startswith("sshd could not print its settings: "), ssh)
-
-    def test_usage(self):
-        r = self.report("", "alice", ["--ssh", "--json"], json_mode=False)
-        self.assertEqual(json.loads(r.stdout)["ssh"]["address"], "127.0.0.1")
 
 
 if __name__ == "__main__":

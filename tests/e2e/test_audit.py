@@ -7,7 +7,6 @@ method of the host's crypt) plus duplicated names, entries only in a second
 source and hashes that are weak by the host's policy."""
 
 import collections
-import json
 import os
 import re
 import sys
@@ -17,7 +16,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 import harness  # noqa: E402
 import test_account as account  # noqa: E402
 
-DES = account.mkpasswd("-m", "descrypt", "pw")
+DES = harness.mkpasswd("-m", "descrypt", "pw")
 EXTRA_PASSWD = ("dup:x:5000:5000::/:/bin/sh\ndup::5001:5001::/:/bin/sh\n"
                 "split:x:3000:3000::/:/bin/sh\nnopw::5002:5002::/:/bin/sh\n")
 EXTRA_SHADOW = "dup:%s:1::::::\ndup::1::::::\nlockdes:!%s:1::::::\n" % (account.SECRET, DES)
@@ -39,36 +38,23 @@ LINE = re.compile(r"(\S+) +(\S+) +(\S+) +(\S+)(?: \((\w+)\))?(?:  \[(\S+)\])?$")
 
 
 class AuditTest(harness.WorldProgramTest):
-    PROGRAM = "credcheck"
-
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         passwd, shadow = account.world_files(USERS)
         cls.worlds = {
-            "full": harness.World(passwd=passwd + EXTRA_PASSWD, shadow=shadow + EXTRA_SHADOW,
-                                  nsswitch=account.NSS, shells="/bin/sh\n"),
-            "clean": harness.World(passwd=CLEAN[0], shadow=CLEAN[1]),
-            "none": harness.World(),
+            "full": cls.make_world(passwd=passwd + EXTRA_PASSWD, shadow=shadow + EXTRA_SHADOW,
+                                   nsswitch=harness.CREDTEST_NSSWITCH, shells="/bin/sh\n"),
+            "clean": cls.make_world(passwd=CLEAN[0], shadow=CLEAN[1]),
+            "none": cls.make_world(),
         }
-        cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs")}
-
-    @classmethod
-    def tearDownClass(cls):
-        for world in cls.worlds.values():
-            world.close()
-
-    def run_in(self, world, argv, nobody):
-        return self.worlds[world].run([self.program] + argv, user=harness.NOBODY if nobody else None,
-                                      env=self.env)
 
     def test_audit(self):
         for world, nobody, status, named, verdicts in ROWS:
             with self.subTest(world=world, nobody=nobody):
-                r = self.run_in(world, ["-a", "--all", "--json"], nobody)
-                *users, summary = [json.loads(line) for line in r.out.splitlines()]
+                user_id = harness.NOBODY if nobody else None
+                r, users, summary = self.walk(self.worlds[world], user_id, harness.LIBS)
                 self.assertEqual((r.status, "no user found" in r.err), (status, not users), r)
-                summary = summary["summary"]
                 names = [u["user"] for u in users]
                 self.assertEqual(len(names), len(set(names)))  # each name once
                 self.assertEqual(set(verdicts), set(u["verdict"] for u in users))
@@ -81,10 +67,7 @@ class AuditTest(harness.WorldProgramTest):
                     self.assertLessEqual({"netuser", "split", "dup"}, set(names))
                     if not nobody:  # every method the host's crypt makes
                         self.assertLessEqual({m for _, m, _ in account.METHODS}, set(summary["methods"]))
-                for user in users:  # the walk's record is the lookup's
-                    single = json.loads(self.run_in(world, ["-a", user["user"], "--json"], nobody).out)
-                    self.assertEqual(dict(user, findings=None), dict(single, findings=None), user["user"])
-                text = self.run_in(world, ["-a", "--all"], nobody)
+                text = self.worlds[world].run([self.program, "-a", "--all"], user=user_id, env=harness.LIBS)
                 self.assertEqual(text.status, status)
                 self.assertNotIn(account.SECRET, text.out + r.out)
                 lines = text.out.splitlines()
@@ -98,11 +81,9 @@ class AuditTest(harness.WorldProgramTest):
                     summary["users"], summary["flagged"]))
 
     def test_crypt_runs_once_per_method_that_needs_a_trial(self):
+        # only bigcrypt, which the host's crypt lacks, needs a trial
         r, calls = account.counting_crypt(self)(self.worlds["full"], [self.program, "-a", "--all", "--json"])
-        *users, _ = [json.loads(line) for line in r.out.splitlines()]
-        pairs = {(u["hash"]["method"], json.dumps(u["hash"]["params"])) for u in users if u["hash"]["method"]}
-        self.assertLess(calls, len(pairs))  # only bigcrypt needs a trial
-        self.assertEqual(calls, 1)
+        self.assertEqual((r.status, calls), (1, 1), r)
 
 
 if __name__ == "__main__":

@@ -249,20 +249,15 @@ ROWS = [
 ]
 
 
-@unittest.skipUnless(harness.can_use_namespaces() and shutil.which("cc"), "needs root, namespaces and a C compiler")
-class CredcheckTest(unittest.TestCase):
+@unittest.skipUnless(shutil.which("cc"), "needs a C compiler")
+class CredcheckTest(harness.WorldProgramTest):
     @classmethod
     def setUpClass(cls):
-        cls.program = harness.program("credcheck")
-        cls.worlds = {k: harness.World(*v) for k, v in dict(WORLDS, policy=WORLDS["users"] + (POLICY,)).items()}
+        super().setUpClass()
+        cls.worlds = {k: cls.make_world(*v) for k, v in dict(WORLDS, policy=WORLDS["users"] + (POLICY,)).items()}
         cls.preloads = {k: harness.build_preload(src, k, ["-ldl"]) for k, src in PRELOADS.items()}
-
-    @classmethod
-    def tearDownClass(cls):
-        for world in cls.worlds.values():
-            world.close()
         for folder, _ in cls.preloads.values():
-            shutil.rmtree(folder, ignore_errors=True)
+            cls.addClassCleanup(shutil.rmtree, folder, True)
 
     def run_row(self, argv, world="users", user=None, env=None, stdin=b""):
         env = harness.preload_env(self.preloads[env][1]) if env else None

@@ -78,8 +78,7 @@ class CommandLineTest(unittest.TestCase):
         with harness.World(**WORLD) as world:
             for argv, stdin, (status, out, err) in RUNS:
                 with self.subTest(argv=argv):
-                    r = world.run([harness.program("credcheck")] + argv, stdin=stdin.encode(),
-                                  env={"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs")})
+                    r = world.run([harness.program("credcheck")] + argv, stdin=stdin.encode(), env=harness.LIBS)
                     self.assertEqual(r.status, status, r)
                     self.assertRegex(r.out, out)
                     self.assertRegex(r.err, err)

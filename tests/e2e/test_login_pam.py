@@ -6,20 +6,15 @@ modules run from private stacks in a fixture world, as root and as uid
 link to it) and for stacks whose every answer is chosen."""
 
 import glob
-import json
 import os
-import struct
-import subprocess
+import shutil
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import harness  # noqa: E402
 
-SECRET = subprocess.run(["mkpasswd", "-m", "sha512crypt", "secret"], capture_output=True, text=True,
-                        check=True).stdout.strip()
-NOW = int(time.time())
+SECRET = harness.mkpasswd("-m", "sha512crypt", "secret")
 # Asks for a code (echoed) and the password (hidden): success for "" and "secret".
 PROMPT_MODULE = r"""
 #include <security/pam_ext.h>
@@ -37,11 +32,6 @@ int pam_sm_authenticate(pam_handle_t *h, int flags, int argc, const char **argv)
 """
 
 
-def tally(*ages):
-    """A pam_faillock tally with one failure per age in seconds."""
-    return b"".join(struct.pack("52sHHQ", b"tty1", 0, 1 | 4, NOW - age) for age in ages)
-
-
 def debug(*lines):
     """pam_debug lines, "[account] CONTROL ANSWER" each."""
     out = ""
@@ -52,22 +42,14 @@ def debug(*lines):
     return out
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 JUMPS = ("auth [success=2 default=ignore] pam_unix.so nodelay\nauth [success=1 default=ignore] {cred} %s\n"
          "auth requisite pam_deny.so\nauth required pam_permit.so\n"
          "account [default=bad success=ok user_unknown=ignore] {cred} %s\naccount required pam_permit.so\n")
-FAILLOCK = ("auth required pam_faillock.so preauth\nauth [success=1 default=bad] %s\n"
-            "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
-            "account required pam_faillock.so\naccount required pam_unix.so\n")
 UNIX = "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"
 PAMD = {
     "deb": "auth [success=1 default=ignore] pam_unix.so nullok nodelay\nauth requisite pam_deny.so\n"
            "auth required pam_permit.so\naccount required pam_unix.so\n",
-    "fl": FAILLOCK % "pam_unix.so nodelay", "dirfl": FAILLOCK % "{cred} auth=auth_err",
+    "fl": harness.FAILLOCK_STACK % "pam_unix.so nodelay", "dirfl": harness.FAILLOCK_STACK % "{cred} auth=auth_err",
     "nl": "auth requisite pam_nologin.so\n" + UNIX + "account required pam_nologin.so\n",
     "acc": "account required pam_access.so\n" + UNIX,
     "sif": "account required pam_succeed_if.so uid >= 1000 quiet\n" + UNIX,
@@ -95,7 +77,7 @@ PAMD = {
 }
 USERS = {"root": 0, "alice": 1000, "bob": 1001, "olga": 1002, "dave": 1003, "sys1": 500, "nobody": 65534}
 # Old failures, two recent ones; bob's three and nobody's one come from failed logins.
-TALLIES = {"olga": tally(4000, 3900, 3800), "dirk": tally(20, 10)}
+TALLIES = {"olga": harness.tally(4000, 3900, 3800), "dirk": harness.tally(20, 10)}
 FAILED_LOGINS = {"bob": 3, "nobody": 1}
 
 MAINT = "Maintenance until 14:00"
@@ -141,94 +123,67 @@ CASES = [
 
 
 class LoginPamTest(harness.WorldProgramTest):
-    PROGRAM = "credcheck"
-
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.tools = harness.build_preload(PROMPT_MODULE, "pam_prompt", ["-lpam"])[0]
         cls.tmp = harness.scratch("tmp")
+        for folder in (cls.tools, cls.tmp):
+            cls.addClassCleanup(shutil.rmtree, folder, True)
         os.chmod(cls.tmp, 0o1777)
         cred = os.path.join(cls.tools, "pam_credtest.so")
         os.symlink(glob.glob("/usr/lib*/*/security/pam_debug.so")[0], cred)
         for name, text in (("passwd", "dirk:*:5000:5000::/:/bin/sh\n"), ("shadow", ""),
                            ("noise", "A\x01B" + "x" * 600 + "\nsecond line\n")):
-            with open(os.path.join(cls.tools, name), "w") as f:
-                f.write(text)
-        cls.world = harness.World(
+            harness.write(os.path.join(cls.tools, name), text)
+        cls.world = cls.make_world(
             passwd="".join("%s:x:%d:%d::/:/bin/sh\n" % (name, uid, uid) for name, uid in USERS.items()),
             shadow="".join("%s:%s:19000:0:::::\n" % (name, SECRET) for name in USERS), group="root:x:0:\n",
-            nsswitch="passwd: files credtest\nshadow: files credtest\ngroup: files\n",
-            pamd={k: v.format(cred=cred, tools=cls.tools) for k, v in PAMD.items()})
+            nsswitch=harness.CREDTEST_NSSWITCH, pamd={k: v.format(cred=cred, tools=cls.tools) for k, v in PAMD.items()})
         cls.tally_dir = os.path.join(cls.world.dir, "tally")
-        os.mkdir(cls.tally_dir, 0o755)
-        cls.world.write("security/faillock.conf", "dir = %s\ndeny = 3\n" % cls.tally_dir, 0o644)
-        cls.world.write("security/access.conf", "-:dave:ALL\n", 0o644)
-        cls.env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs"), "TMPDIR": cls.tmp,
-                   "CREDTEST_PASSWD": os.path.join(cls.tools, "passwd"),
-                   "CREDTEST_SHADOW": os.path.join(cls.tools, "shadow")}
+        cls.world.write("security/faillock.conf", "dir = %s\ndeny = 3\n" % cls.tally_dir)
+        cls.world.write("security/access.conf", "-:dave:ALL\n")
+        cls.env = dict(harness.LIBS, TMPDIR=cls.tmp, CREDTEST_PASSWD=os.path.join(cls.tools, "passwd"),
+                       CREDTEST_SHADOW=os.path.join(cls.tools, "shadow"))
         for user, data in TALLIES.items():
-            with open(os.path.join(cls.tally_dir, user), "wb") as f:
-                f.write(data)
+            cls.world.write("tally/" + user, data)
         for user, count in FAILED_LOGINS.items():
             for _ in range(count):
                 cls.world.run(["pamtester", "fl", user, "authenticate"], stdin=b"wrong\n", env=cls.env)
         os.chmod(os.path.join(cls.tally_dir, "bob"), 0o664)  # uid 65534 may read it, not write it
-        cls.saved = {user: (read(os.path.join(cls.tally_dir, user)), os.stat(os.path.join(cls.tally_dir, user)))
-                     for user in os.listdir(cls.tally_dir)}
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.world.close()
-        for folder in (cls.tools, cls.tmp):
-            harness.shutil.rmtree(folder, ignore_errors=True)
+        cls.saved = {user: (data, os.stat(os.path.join(cls.tally_dir, user)))
+                     for user, (data, _) in harness.tallies(cls.tally_dir).items()}
 
     def restore(self):
         """Every tally as the failed logins left it (pamtester counts failures)."""
         for user, (data, st) in self.saved.items():
-            path = os.path.join(self.tally_dir, user)
-            with open(path, "wb") as f:
-                f.write(data)
+            path = harness.write(os.path.join(self.tally_dir, user), data, st.st_mode & 0o7777)
             os.chown(path, st.st_uid, st.st_gid)
-            os.chmod(path, st.st_mode & 0o7777)
-
-    def tallies(self):
-        """Every tally's bytes, and what faillock says of it."""
-        return {user: (read(os.path.join(self.tally_dir, user)),
-                       subprocess.run(["faillock", "--dir", self.tally_dir, "--user", user],
-                                      capture_output=True).stdout) for user in os.listdir(self.tally_dir)}
 
     def test_cases(self):
         for user, password, service, as_user, nologin, verdict, decided, said in CASES:
             with self.subTest(user=user, service=service, as_user=as_user):
                 self.restore()
                 self.world.run_files = {"nologin": nologin} if nologin is not None else None
-                before = self.tallies()
-                r = self.world.run([self.program, "-a", user] + [password] * (password is not None) +
-                                   ["--pam", service, "--json"], user=as_user, env=self.env)
+                before = harness.tallies(self.tally_dir)
+                pam = self.report(self.world, [user] + [password] * (password is not None) + ["--pam", service],
+                                  verdict, user=as_user, env=self.env)["pam"]
                 # No tally changed, the private copy is gone.
-                self.assertEqual((self.tallies(), r.err, os.listdir(self.tmp)), (before, "", []))
-                report = json.loads(r.stdout)
-                pam = report["pam"]
+                self.assertEqual((harness.tallies(self.tally_dir), os.listdir(self.tmp)), (before, []))
                 by = pam["decided_by"]
-                self.assertEqual((report["verdict"], by and " ".join((by["module"], by["type"], by["status"]))),
-                                 (verdict, decided), pam)
+                self.assertEqual(by and " ".join((by["module"], by["type"], by["status"])), decided, pam)
                 for text in said:
                     self.assertIn(text, [m["text"] for m in pam["messages"]] + pam["notes"])
                 stdin = b"\nsecret\n" if service == "prompt" else (password or "").encode() + b"\n"
-                answers = harness.pam_answers(self.world, service, user, stdin, as_user, self.env)
-                account = pam["account"]
-                self.assertEqual((pam["authenticate"]["ok"], pam["authenticate"]["text"], account["ok"],
-                                  None if account["ok"] is None else account["text"]), answers)
+                self.assert_pamtester_agrees(self.world, pam, user, stdin, as_user, self.env)
 
     def test_text(self):
         self.world.run_files = {"nologin": MAINT}
-        r = self.world.run([self.program, "-a", "alice", "secret", "--pam", "nl"], env=self.env)
-        for line in ("PAM:       service nl: authenticate: Authentication failure; account: not run: "
-                     "authentication did not succeed\n", "           error: " + MAINT + "\n",
-                     "           decided by pam_nologin.so (auth, requisite): Authentication failure\n",
-                     "Stack:     auth requisite pam_nologin.so\n           auth required pam_unix.so nodelay\n"):
-            self.assertIn(line, r.out)
+        self.text(self.world, ["alice", "secret", "--pam", "nl"], [
+            "PAM:       service nl: authenticate: Authentication failure; account: not run: "
+            "authentication did not succeed\n", "           error: " + MAINT + "\n",
+            "           decided by pam_nologin.so (auth, requisite): Authentication failure\n",
+            "Stack:     auth requisite pam_nologin.so\n           auth required pam_unix.so nodelay\n"], env=self.env)
 
 
 if __name__ == "__main__":

@@ -92,11 +92,8 @@ def readme_steps():
     return steps, cmake
 
 
-def sh(argv, **kw):
-    r = subprocess.run(argv, capture_output=True, text=True, **kw)
-    if r.returncode != 0:
-        raise AssertionError("%s: status %d\n%s%s" % (" ".join(argv), r.returncode, r.stdout, r.stderr))
-    return r.stdout
+def sh(argv):
+    return subprocess.check_output(argv, text=True)
 
 
 def declared_names(header):
@@ -130,11 +127,9 @@ class ReadmeInstallTest(unittest.TestCase):
         t = cls.tmp = tempfile.mkdtemp(prefix="credcheck-install-")
         cls.addClassCleanup(shutil.rmtree, t, ignore_errors=True)
         folders = {"source": harness.SOURCE, "app": os.path.join(t, "app"), "clone": os.path.join(t, "clone")}
-        os.mkdir(folders["app"])
         steps, cmake = readme_steps()
         for name, text in (("app.c", PROGRAM), ("app.cpp", PROGRAM), ("CMakeLists.txt", CMAKE_HEAD + cmake)):
-            with open(os.path.join(folders["app"], name), "w") as f:
-                f.write(text)
+            harness.write(os.path.join(folders["app"], name), text)
         # The sources and the scratch folder stay in view under the mounts (kept, then bound back).
         kept = list(enumerate((harness.SOURCE, t)))
         script = ["set -e"] + ["mkdir -p %s/keep%d\nmount --bind %s %s/keep%d" % (t, i, p, t, i) for i, p in kept]
@@ -148,11 +143,9 @@ class ReadmeInstallTest(unittest.TestCase):
                    "git init -q", "git add -A", "git -c user.name=t -c user.email=t commit -qm copy",
                    "cp %s build/" % harness.program("credcheck"), "echo 'localhost ansible_connection=local' > inventory"]
         for i, (folder, body) in enumerate(steps):
-            with open(os.path.join(t, "step%d.sh" % i), "w") as f:
-                f.write(body)
+            harness.write(os.path.join(t, "step%d.sh" % i), body)
             script += ["cd " + folders[folder], "echo '>>> step %d'" % i, "bash -ex %s/step%d.sh" % (t, i)]
-        with open(os.path.join(t, "apt.conf"), "w") as f:  # apt-get answers its question itself
-            f.write('APT::Get::Assume-Yes "true";\n')
+        harness.write(os.path.join(t, "apt.conf"), 'APT::Get::Assume-Yes "true";\n')  # apt-get answers itself
         env = harness.clean_env({"SCRATCH": t, "HOME": t, "DEBIAN_FRONTEND": "noninteractive", "LC_ALL": "C.UTF-8",
                                  "APT_CONFIG": os.path.join(t, "apt.conf")})
         env.pop("PKG_CONFIG_PATH", None)

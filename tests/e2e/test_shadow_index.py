@@ -23,8 +23,6 @@ WALK = (r"PwdToCred: pw->u=(\S+) .*\n(?:(?!Getspnam).*\n)*(?:Getspnam: (.*)\n)?"
 
 @unittest.skipUnless(os.path.exists("/usr/bin/python3"), "needs Debian's python3")
 class ShadowIndexTest(harness.WorldProgramTest):
-    PROGRAM = "credcheck"
-
     def test_index_answers_as_the_host_lookup(self):
         cases = [  # second source, user, the entry of each user ("-": none, "?": refused)
             ("", None, "!r !a1 - - - -"),
@@ -36,8 +34,8 @@ class ShadowIndexTest(harness.WorldProgramTest):
             nsswitch = "passwd: files\ngroup: files\nshadow: files%s\n" % second
             with self.subTest(second=second, user=user), harness.World(
                     PASSWD, SHADOW, nsswitch=nsswitch) as world:
-                env = {"LD_LIBRARY_PATH": os.path.join(harness.BUILD, "test-programs"), "CREDTEST_SHADOW": world.write(
-                    "second", "ann:!a9:1::::::\ndan:!d:1::::::\nhal:!h:1::::::\n", 0o644)}
+                env = dict(harness.LIBS, CREDTEST_SHADOW=world.write(
+                    "second", "ann:!a9:1::::::\ndan:!d:1::::::\nhal:!h:1::::::\n"))
                 direct = world.run(["/usr/bin/python3", "-W", "ignore", "-c", DIRECT] + USERS, user=user, env=env)
                 want = [{"?": "EACCES", "-": "NULL"}.get(e, e) for e in expected.split()]
                 self.assertEqual(direct.out.split(), want, direct)
