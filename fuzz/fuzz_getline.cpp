@@ -154,11 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t height = in.Byte();
     const uint8_t more = in.Byte();
     std::string prompt = fuzz::CString(in.Bytes(in.Byte() % 120));
-    // The prompt is drawn again after a signal character; it must not look
-    // like the editor's own request to mark pastes.
-    for (size_t at; (at = prompt.find(kPasteMarks)) != std::string::npos;) prompt[at + 2] = '!';
     g_hookLen = in.Word() % 2200;
     ReadMatches(in);
+    // The prompt is drawn again after a signal character, and matches are
+    // listed as they are: neither may look like the editor's own request to
+    // mark pastes.
+    auto unmark = [](std::string &text) {
+        for (size_t at; (at = text.find(kPasteMarks)) != std::string::npos;) text[at + 2] = '!';
+    };
+    unmark(prompt);
+    for (std::string &m : g_matches) unmark(m);
     g_keys = {in.Rest(), 0};
 
     std::setlocale(LC_CTYPE, (more & 0x80) ? "C.UTF-8" : "C");
