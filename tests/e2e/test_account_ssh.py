@@ -109,9 +109,9 @@ class SshReportTest(harness.WorldProgramTest):
         os.makedirs(os.path.join(folder, ".ssh"))
         os.chmod(os.path.dirname(folder), 0o1777 if name in HOMES else 0o755)
         if keys is not None:
-            # A comment, a blank line, a line past the part that is read, a
-            # forced command (what forced-commands-only leaves), and a key.
-            text = "# keys\n\n%s\ncommand=\"/bin/true\" %s\n  %s\n" % ("x" * 40000, key, key)
+            # A comment, a blank line, a key past the part of its line that is
+            # read, a forced command (what forced-commands-only leaves), and a key.
+            text = "# keys\n\n%s %s\ncommand=\"/bin/true\" %s\n  %s\n" % ("x" * 40000, key, key, key)
             for name in ("authorized_keys", "authorized_keys2")[:2 if name == "whome" else 1]:
                 os.chown(w.write(os.path.join(folder, ".ssh", name), text, keys), uid, gid)
         for path, mode in ((os.path.join(folder, ".ssh"), dot), (folder, home)):
