@@ -101,8 +101,8 @@ bool AskSshd(const char *user, const char *address, std::string *settings, CredS
     std::string sshd = FindSshd();
     if (sshd.empty())
         return Unavailable(ssh, "sshd is not installed (neither /usr/sbin/sshd nor one in PATH)");
-    std::string spec = std::string("user=") + user + ",host=" + address + ",addr=" + address;
-    const char *argv[] = {sshd.c_str(), "-T", "-C", spec.c_str(), nullptr};
+    std::string connection = std::string("user=") + user + ",host=" + address + ",addr=" + address;
+    const char *argv[] = {sshd.c_str(), "-T", "-C", connection.c_str(), nullptr};
     const char *envp[] = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C", nullptr};
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0) return Unavailable(ssh, "sshd could not be started");
