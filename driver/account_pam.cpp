@@ -20,10 +20,6 @@ const char *Style(const CredPamMessage &m) {
     return m.style == PAM_ERROR_MSG ? "error" : "info";
 }
 
-// The notes on the PAM run among the account's notes.
-constexpr unsigned kPamNotes[] = {CRED_ANOTE_PAM_OTHER, CRED_ANOTE_PAM_PERMIT_ONLY,
-                                  CRED_ANOTE_PAM_UNIX_NOT_ROOT};
-
 bool Refused(const CredAccount &a) {
     return (a.pamAuthenticateRun && a.pamAuthenticate.status != 0) ||
            (a.pamAccountRun && a.pamAccount.status != 0);
@@ -56,8 +52,8 @@ nlohmann::json PamJson(const CredAccount &a) {
                    {"status", by.statusName},
                    {"text", by.text}};
     nlohmann::json notes = nlohmann::json::array();
-    for (unsigned note : kPamNotes)
-        if (a.accountNotes & note) notes.push_back(CredAccountNoteText(note));
+    for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
+        if (a.accountNotes & bit & kPamNotes) notes.push_back(CredAccountNoteText(bit));
     return {{"service", a.pamService},
             {"authenticate", Step(a.pamAuthenticateRun, a.pamAuthenticate)},
             {"account", Step(a.pamAccountRun, a.pamAccount)},
@@ -77,9 +73,9 @@ void PrintPam(const CredAccount &a) {
                                                       : "asked (answered empty)";
         ReportLine("", std::string(what) + ": " + PrintableName(m.text));
     }
-    for (unsigned note : kPamNotes)
-        if (a.accountNotes & note)
-            ReportLine("", std::string("note: ") + CredAccountNoteText(note));
+    for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
+        if (a.accountNotes & bit & kPamNotes)
+            ReportLine("", std::string("note: ") + CredAccountNoteText(bit));
     const CredPamDecider &by = a.decidedBy;
     if (by.kind != CRED_PAM_DECIDER_NONE)
         ReportLine("", "decided by " + PrintableName(by.module) + " (" + by.type + ", " +

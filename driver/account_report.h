@@ -24,6 +24,15 @@ std::string PrintableName(const char *text);
 [[noreturn]] void RunAuditMode(const AccountOptions &options);
 // One line of the text report: the label in a column of its own.
 void ReportLine(const char *label, const std::string &text);
+// "FILE refuses every user but root", with the file's message when it has one.
+std::string NologinSentence(const CredNologinGate &nologin);
+// The nologin file as JSON: null when there is none.
+nlohmann::json NologinJson(const CredNologinGate &nologin);
+// A text as JSON: null when there is none or it is empty.
+nlohmann::json TextOrNull(const char *text);
+// The account notes on the PAM run, which its own part of the report shows.
+constexpr unsigned kPamNotes =
+    CRED_ANOTE_PAM_OTHER | CRED_ANOTE_PAM_PERMIT_ONLY | CRED_ANOTE_PAM_UNIX_NOT_ROOT;
 
 // ---- account_pam.cpp: the PAM run's part of the report --------------------
 // The "pam" object (only when PAM ran), and the "PAM:" lines.

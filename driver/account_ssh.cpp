@@ -8,10 +8,6 @@
 namespace credcheck {
 namespace {
 
-nlohmann::json OrNull(const char *text) {
-    return text != nullptr && *text != '\0' ? nlohmann::json(text) : nlohmann::json(nullptr);
-}
-
 // Why the settings are unknown, with sshd's own words when it gave some.
 std::string Unavailable(const CredSsh &s) {
     return std::string(s.unavailable) + (s.detail[0] ? std::string(": ") + s.detail : "");
@@ -35,16 +31,16 @@ nlohmann::json SshJson(const CredAccount &a) {
     auto known_or_null = [known](nlohmann::json value) {
         return known ? value : nlohmann::json(nullptr);
     };
-    return {{"address", OrNull(s.address)},
+    return {{"address", TextOrNull(s.address)},
             {"unavailable", known ? nlohmann::json(nullptr) : nlohmann::json(Unavailable(s))},
             {"allowed", known_or_null(s.allowed != 0)},
-            {"rule", OrNull(s.rule)},
+            {"rule", TextOrNull(s.rule)},
             {"password", known_or_null(s.password != 0)},
-            {"password_off", OrNull(s.passwordOff)},
+            {"password_off", TextOrNull(s.passwordOff)},
             {"keys", s.keys < 0 ? nlohmann::json(nullptr) : known_or_null(s.keys)},
-            {"keys_off", OrNull(s.keysOff)},
+            {"keys_off", TextOrNull(s.keysOff)},
             {"strict_modes", problems},
-            {"reason", OrNull(s.reason)}};
+            {"reason", TextOrNull(s.reason)}};
 }
 
 void PrintSsh(const CredAccount &a) {

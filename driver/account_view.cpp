@@ -54,10 +54,6 @@ std::string Days(long n) {
     return Count(n, "day");
 }
 
-// The notes of the PAM run, which its own part of the report shows.
-constexpr unsigned kPamNotes =
-    CRED_ANOTE_PAM_OTHER | CRED_ANOTE_PAM_PERMIT_ONLY | CRED_ANOTE_PAM_UNIX_NOT_ROOT;
-
 // An account note's sentence, with its number of days where it has one.
 std::string NoteText(const CredAccount &a, unsigned bit) {
     if (bit == CRED_ANOTE_PASSWORD_EXPIRES)
@@ -89,6 +85,20 @@ std::string ExpiredReason(const CredAccount &a) {
 }
 
 }  // namespace
+
+std::string NologinSentence(const CredNologinGate &n) {
+    return std::string(n.file) + " refuses every user but root" +
+           (n.message[0] ? ": \"" + PrintableName(n.message) + "\"" : std::string());
+}
+
+nlohmann::json NologinJson(const CredNologinGate &n) {
+    if (!n.exists) return nullptr;
+    return {{"file", n.file}, {"message", n.message}};
+}
+
+nlohmann::json TextOrNull(const char *text) {
+    return text != nullptr && *text != '\0' ? nlohmann::json(text) : nlohmann::json(nullptr);
+}
 
 std::string PrintableName(const char *text) {
     std::string out;
@@ -138,10 +148,7 @@ std::string Reason(const CredAccount &a) {
                        " (" + ClearCommand(a) + " clears it)";
             return "pam_faillock refused: " + Decider(a);
         case CRED_VERDICT_NO_LOGIN:
-            if (a.nologin.exists)
-                return std::string(a.nologin.file) + " refuses every user but root" +
-                       (a.nologin.message[0] ? ": \"" + PrintableName(a.nologin.message) + "\""
-                                             : std::string());
+            if (a.nologin.exists) return NologinSentence(a.nologin);
             return "pam_nologin refused: " + Decider(a);
         case CRED_VERDICT_ACCESS_DENIED:
             return "an access rule refused: " + Decider(a);
@@ -257,10 +264,6 @@ void PrintHashAndPassword(const CredAccount &a) {
     }
 }
 
-nlohmann::json TextOrNull(const char *text) {
-    return text != nullptr && *text != '\0' ? nlohmann::json(text) : nlohmann::json(nullptr);
-}
-
 nlohmann::json HashJson(const CredAccount &a) {
     const CredHashInfo &h = a.hash;
     nlohmann::json params = nlohmann::json::object();
@@ -302,9 +305,7 @@ nlohmann::json GatesJson(const CredAccount &a) {
                     {"locked", f.locked != 0},
                     {"unlock_at", TimeJson(f.locked ? f.unlockAt : -1)},
                     {"clear_with", f.locked ? nlohmann::json(ClearCommand(a)) : nullptr}};
-    nlohmann::json nologin = nullptr;
-    if (a.nologin.exists) nologin = {{"file", a.nologin.file}, {"message", a.nologin.message}};
-    return {{"nologin", nologin},
+    return {{"nologin", NologinJson(a.nologin)},
             {"faillock", faillock},
             {"shell",
              {{"path", a.shellGate.path},

@@ -113,9 +113,7 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
         for (const std::string &n : audit.named[bit]) Append(names, " ", Shown(n.c_str()));
         std::printf("%s %s\n", kFindingLabels[bit], names.empty() ? "none" : names.c_str());
     }
-    if (s.nologin.exists)
-        std::printf("Nologin:  %s refuses every user but root: \"%s\"\n", s.nologin.file,
-                    Shown(s.nologin.message).c_str());
+    if (s.nologin.exists) std::printf("Nologin:  %s\n", NologinSentence(s.nologin).c_str());
     if (s.notListed[0] != '\0')
         std::printf(
             "Not listed: %s: the users of these sources do not show in a walk "
@@ -147,9 +145,7 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
         {"users", s.users}, {"flagged", s.flagged}, {"verdicts", verdicts}, {"methods", methods}};
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         j[CredFindingName(1u << bit)] = audit.named[bit];
-    j["nologin"] = s.nologin.exists
-                       ? nlohmann::json{{"file", s.nologin.file}, {"message", s.nologin.message}}
-                       : nlohmann::json(nullptr);
+    j["nologin"] = NologinJson(s.nologin);
     nlohmann::json notListed = nlohmann::json::array();
     for (std::string_view rest = s.notListed; !rest.empty();) {
         std::size_t comma = rest.find(", ");
