@@ -14,10 +14,13 @@ namespace credaccount {
 // ends the aging checks; a last change in the future ends them as well;
 // an empty last change (-1) is a day before 1970.  Sums are made in a
 // wider type so that no field value overflows them.
-Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay) {
+Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay,
+                  long warnDays) {
     using Wide = __int128;
-    Aging a{};
+    Aging a;
     a.expired = expireDay != -1 && today >= expireDay;
+    if (warnDays >= 0 && expireDay >= 0 && !a.expired && expireDay - today <= warnDays)
+        a.accountExpiresIn = expireDay - today;
     if (lastChange == 0) {
         a.mustChange = true;
         return a;
@@ -27,6 +30,9 @@ Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, 
     a.passwordExpired = maxDays != -1 && age > maxDays;
     a.inactive = a.passwordExpired && inactiveDays != -1 && age > inactiveDays &&
                  age > Wide(maxDays) + inactiveDays;
+    Wide left = Wide(lastChange) + maxDays - today;
+    if (warnDays >= 0 && lastChange > 0 && maxDays >= 0 && !a.passwordExpired && left <= warnDays)
+        a.passwordExpiresIn = static_cast<long>(left);
     return a;
 }
 

@@ -102,22 +102,19 @@ void ReadAging(const struct spwd *sp, CredAccount *out) {
     out->inactiveDays = sp->sp_inact;
     out->expireDay = sp->sp_expire;
     out->warnDays = sp->sp_warn;
-    Aging a = DecideAging(out->today, sp->sp_lstchg, sp->sp_max, sp->sp_inact, sp->sp_expire);
+    Aging a = DecideAging(out->today, sp->sp_lstchg, sp->sp_max, sp->sp_inact, sp->sp_expire,
+                          sp->sp_warn);
     out->expired = a.expired;
     out->passwordExpired = a.passwordExpired;
     out->mustChange = a.mustChange;
     out->inactive = a.inactive;
-    // Within the warning period: say in how many days.
-    if (out->warnDays < 0) return;
-    if (out->expireDay >= 0 && !a.expired && out->expireDay - out->today <= out->warnDays) {
+    if (a.accountExpiresIn >= 0) {
         out->accountNotes |= CRED_ANOTE_ACCOUNT_EXPIRES;
-        out->accountExpiresIn = out->expireDay - out->today;
+        out->accountExpiresIn = a.accountExpiresIn;
     }
-    if (out->lastChange > 0 && out->maxDays >= 0 && !a.passwordExpired &&
-        out->today >= out->lastChange && out->lastChange + out->maxDays - out->today >= 0 &&
-        out->lastChange + out->maxDays - out->today <= out->warnDays) {
+    if (a.passwordExpiresIn >= 0) {
         out->accountNotes |= CRED_ANOTE_PASSWORD_EXPIRES;
-        out->passwordExpiresIn = out->lastChange + out->maxDays - out->today;
+        out->passwordExpiresIn = a.passwordExpiresIn;
     }
 }
 

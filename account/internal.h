@@ -57,10 +57,14 @@ std::vector<std::string> SourceNames(const char *nsswitch, const char *database)
 // ---- aging.cpp: the account state -----------------------------------------
 
 // pam_unix's decision on the aging fields, all in days (-1: unset).
+// Within the warning period, the days left before the account or the
+// password expires; -1 outside it.
 struct Aging {
-    bool expired, passwordExpired, mustChange, inactive;
+    bool expired = false, passwordExpired = false, mustChange = false, inactive = false;
+    long accountExpiresIn = -1, passwordExpiresIn = -1;
 };
-Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay);
+Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, long expireDay,
+                  long warnDays);
 // Whether the shadow file at path has a line for user (name and a colon).
 bool FileHasUserLine(const char *path, const char *user);
 

@@ -96,22 +96,28 @@ TEST(HashTable, ParameterRangesAndUnknownForms) {
 }
 
 TEST(Aging, ValuesTheFilesCannotHold) {
-    // today, last change, maximum, inactive, expiry -> expired, password, change, inactive
+    // today, last change, maximum, inactive, expiry, warning -> expired, password, change,
+    // inactive, days before the account and the password expire (-1: not within warning)
     const struct {
-        long t, last, max, inact, exp;
+        long t, last, max, inact, exp, warn;
         bool e, p, c, i;
+        long account, password;
     } rows[] = {
-        {100, -5, 90, -1, -1, false, true, false, false},
-        {100, 50, LONG_MAX, LONG_MAX, -1, false, false, false, false},
-        {100, LONG_MIN, 10, LONG_MAX, -1, false, true, false, true},
-        {LONG_MAX, 1, 0, 0, LONG_MAX, true, true, false, true},
+        {100, -5, 90, -1, -1, 7, false, true, false, false, -1, -1},
+        {100, 50, LONG_MAX, LONG_MAX, -1, LONG_MAX, false, false, false, false, -1, LONG_MAX - 50},
+        {100, LONG_MIN, 10, LONG_MAX, -1, 7, false, true, false, true, -1, -1},
+        {LONG_MAX, 1, 0, 0, LONG_MAX, LONG_MAX, true, true, false, true, -1, -1},
+        {100, 95, 10, -1, 103, 7, false, false, false, false, 3, 5},
+        {100, 0, 10, -1, 101, 7, false, false, true, false, 1, -1},
     };
     for (const auto &r : rows) {
-        auto a = credaccount::DecideAging(r.t, r.last, r.max, r.inact, r.exp);
+        auto a = credaccount::DecideAging(r.t, r.last, r.max, r.inact, r.exp, r.warn);
         EXPECT_EQ(a.expired, r.e);
         EXPECT_EQ(a.passwordExpired, r.p);
         EXPECT_EQ(a.mustChange, r.c);
         EXPECT_EQ(a.inactive, r.i);
+        EXPECT_EQ(a.accountExpiresIn, r.account);
+        EXPECT_EQ(a.passwordExpiresIn, r.password);
     }
 }
 
