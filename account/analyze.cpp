@@ -268,9 +268,20 @@ struct Buffer {
 }  // namespace
 
 void CopyText(char *dst, std::size_t size, const char *src) {
-    std::size_t n = src != nullptr ? strnlen(src, size - 1) : 0;
-    std::memcpy(dst, src != nullptr ? src : "", n);
+    if (src == nullptr) src = "";
+    CopyText(dst, size, std::string_view(src, strnlen(src, size - 1)));
+}
+
+void CopyText(char *dst, std::size_t size, std::string_view src) {
+    std::size_t n = std::min(src.size(), size - 1);
+    std::memcpy(dst, src.data(), n);
     dst[n] = '\0';
+}
+
+void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_t limit) {
+    CopyText(dst, size, src.substr(0, limit));
+    for (char *c = dst; *c != '\0'; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) *c = '?';
 }
 
 bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource) {

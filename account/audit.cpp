@@ -272,8 +272,7 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
     endpwent();
     ReadNologin(&summary->nologin);
     try {
-        std::snprintf(summary->notListed, sizeof summary->notListed, "%s",
-                      passwdSources.NotListed().c_str());
+        CopyText(summary->notListed, sizeof summary->notListed, passwdSources.NotListed());
     } catch (...) {
     }
     KeepWalkAnswers(false);

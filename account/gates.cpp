@@ -40,30 +40,20 @@ std::string_view Trim(std::string_view text) {
     return text.substr(start, end - start + 1);
 }
 
-// The first line of text, control characters as '?', at most limit
-// characters, into out.
-void FirstLine(std::string_view text, std::size_t limit, char *out, std::size_t size) {
-    std::string line;
-    for (char c : text.substr(0, text.find('\n'))) {
-        if (line.size() == limit) break;
-        auto u = static_cast<unsigned char>(c);
-        line += u < 0x20 || u == 0x7f ? '?' : c;
-    }
-    std::snprintf(out, size, "%s", line.c_str());
-}
-
 void ReadNologinFile(CredNologinGate *gate) {
     *gate = CredNologinGate{};
     for (const char *path : kNologinFiles) {
         FILE *fp = std::fopen(path, "re");
         if (fp == nullptr && errno == ENOENT) continue;
         gate->exists = 1;
-        std::snprintf(gate->file, sizeof gate->file, "%s", path);
+        CopyText(gate->file, sizeof gate->file, path);
         if (fp == nullptr) return;
         char text[4 * kNologinMessage];
         std::size_t n = std::fread(text, 1, sizeof text - 1, fp);
         std::fclose(fp);
-        FirstLine(std::string_view(text, n), kNologinMessage, gate->message, sizeof gate->message);
+        std::string_view first(text, n);
+        CopyPrintable(gate->message, sizeof gate->message, first.substr(0, first.find('\n')),
+                      kNologinMessage);
         return;
     }
 }

@@ -32,6 +32,9 @@ struct HashMethod {
 
 // Copies src (null: the empty text) into dst of size bytes, cut to fit.
 void CopyText(char *dst, std::size_t size, const char *src);
+void CopyText(char *dst, std::size_t size, std::string_view src);
+// The same, with control characters as '?' and at most limit characters.
+void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_t limit);
 
 // ---- hashes.cpp: the table of hash methods, support and the password check --
 

@@ -35,10 +35,6 @@ struct Conversation {
     int lines = 0;  // the stack's lines: markers name no other
 };
 
-void Copy(char *dst, std::size_t size, std::string_view src) {
-    std::snprintf(dst, size, "%.*s", static_cast<int>(src.size()), src.data());
-}
-
 // A module's message as the record keeps it: printable (line breaks and
 // tabs as spaces, other control characters as '?') and bounded.
 void Keep(int style, const char *text, CredAccount *out) {
@@ -123,12 +119,12 @@ void NoDelay(int, unsigned, void *) {}
 void Record(pam_handle_t *handle, int status, CredPamStep *step) {
     step->status = status;
     const char *text = pam_strerror(handle, status);
-    Copy(step->text, sizeof step->text, text != nullptr ? text : "unknown");
+    CopyText(step->text, sizeof step->text, text != nullptr ? text : "unknown");
 }
 
 void NotRun(CredPamStep *step, std::string_view why) {
     step->status = -1;
-    Copy(step->text, sizeof step->text, "not run: " + std::string(why));
+    CopyText(step->text, sizeof step->text, "not run: " + std::string(why));
 }
 
 void KeepStack(const PamStack &stack, CredAccount *out) {
@@ -136,10 +132,10 @@ void KeepStack(const PamStack &stack, CredAccount *out) {
         if ((l.type != "auth" && l.type != "account") || out->nstack == CRED_PAM_MAX_LINES)
             continue;
         CredPamLine &c = out->stack[out->nstack++];
-        Copy(c.type, sizeof c.type, (l.optional ? "-" : "") + l.type);
-        Copy(c.control, sizeof c.control, l.control);
-        Copy(c.module, sizeof c.module, l.module);
-        Copy(c.args, sizeof c.args, l.args);
+        CopyText(c.type, sizeof c.type, (l.optional ? "-" : "") + l.type);
+        CopyText(c.control, sizeof c.control, l.control);
+        CopyText(c.module, sizeof c.module, l.module);
+        CopyText(c.args, sizeof c.args, l.args);
         c.depth = l.depth;
     }
 }
@@ -230,13 +226,13 @@ void RecordDecider(const PamRequest &request, const PamStack &stack,
     CredPamDecider &by = out->decidedBy;
     std::string_view module = BaseName(l.module);
     by.kind = DeciderKind(module, l.type, value, request.credentialModule);
-    Copy(by.module, sizeof by.module, module);
-    Copy(by.type, sizeof by.type, l.type);
-    Copy(by.control, sizeof by.control, l.control);
+    CopyText(by.module, sizeof by.module, module);
+    CopyText(by.type, sizeof by.type, l.type);
+    CopyText(by.control, sizeof by.control, l.control);
     by.status = value;
     by.statusName = PamValueName(value);
     const char *text = pam_strerror(handle, value);
-    Copy(by.text, sizeof by.text, text != nullptr ? text : "unknown");
+    CopyText(by.text, sizeof by.text, text != nullptr ? text : "unknown");
 }
 
 // Whether this process is neither root nor the user: pam_unix's helper
@@ -319,7 +315,7 @@ void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolde
 
 void RunPam(const PamRequest &request, CredAccount *out) {
     out->pamRun = 1;
-    Copy(out->pamService, sizeof out->pamService, request.service);
+    CopyText(out->pamService, sizeof out->pamService, request.service);
     PamStack stack;
     ReadPamStack(request.service, &stack);
     KeepStack(stack, out);

@@ -145,7 +145,7 @@ bool NameSource(const char *nsswitch, const char *database, const char *user, ch
                              : AskModule<struct spwd>(function, user, &err);
             denied |= status == NSS_STATUS_UNAVAIL && (err == EACCES || err == EPERM);
             if (status == NSS_STATUS_SUCCESS) {
-                std::snprintf(out, size, "%s", source.name.c_str());
+                CopyText(out, size, source.name);
                 return denied;
             }
             if (source.returnOn & (1u << StatusIndex(status))) return denied;

@@ -255,7 +255,7 @@ void CheckSsh(const struct passwd *pw, const char *address, CredAccount *out) {
         ssh->unavailable = "the address is not a numeric IP address";
         return;
     }
-    std::snprintf(ssh->address, sizeof ssh->address, "%s", address);
+    CopyText(ssh->address, sizeof ssh->address, address);
     if (std::strchr(pw->pw_name, ',') != nullptr) {
         ssh->unavailable = "the user name has a ',', which sshd's test mode cannot take";
         return;
@@ -265,8 +265,8 @@ void CheckSsh(const struct passwd *pw, const char *address, CredAccount *out) {
     SshdSettings settings = ReadSettings(text);
     Refusal refusal;
     ssh->allowed = !Refuses(settings, pw, address, &refusal);
-    std::snprintf(ssh->rule, sizeof ssh->rule, "%s", refusal.rule.c_str());
-    std::snprintf(ssh->reason, sizeof ssh->reason, "%s", refusal.reason.c_str());
+    CopyText(ssh->rule, sizeof ssh->rule, refusal.rule);
+    CopyText(ssh->reason, sizeof ssh->reason, refusal.reason);
     WaysIn(settings, pw, ssh);
     if (ssh->allowed && !ssh->password && ssh->keys == 0) NoWayReason(ssh);
     // Patterns and group names come from files: no control character is shown.

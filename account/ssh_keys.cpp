@@ -68,7 +68,7 @@ void AddProblem(CredSsh *ssh, const std::string &path, const char *problem) {
         if (path.compare(0, sizeof ssh->problems[i].path - 1, ssh->problems[i].path) == 0) return;
     if (ssh->nproblems == CRED_SSH_MAX_PROBLEMS) return;
     CredSshProblem &p = ssh->problems[ssh->nproblems++];
-    std::snprintf(p.path, sizeof p.path, "%s", path.c_str());
+    CopyText(p.path, sizeof p.path, path);
     p.problem = problem;
 }
 

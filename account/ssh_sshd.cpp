@@ -78,18 +78,6 @@ bool Collect(int outFd, int errFd, std::string *out, std::string *err) {
     return true;
 }
 
-// The first line of sshd's complaint, printable and short.
-void FirstLine(const std::string &err, char *out, std::size_t size) {
-    std::string line, first = err.substr(0, err.find('\n'));
-    while (!first.empty() && (first.back() == '\r' || first.back() == ' ')) first.pop_back();
-    for (char c : first) {
-        if (line.size() >= 200) break;
-        auto u = static_cast<unsigned char>(c);
-        line += u < 0x20 || u >= 0x7f ? '?' : c;
-    }
-    std::snprintf(out, size, "%s", line.c_str());
-}
-
 bool Unavailable(CredSsh *ssh, const char *why) {
     ssh->unavailable = why;
     return false;
@@ -131,7 +119,11 @@ bool AskSshd(const char *user, const char *address, std::string *settings, CredS
     if (!whole)
         return Unavailable(ssh, "sshd did not print its settings in time, or printed too much");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        FirstLine(error, ssh->detail, sizeof ssh->detail);
+        // The first line of sshd's complaint, printable and short.
+        std::string_view first = std::string_view(error).substr(0, error.find('\n'));
+        while (!first.empty() && (first.back() == '\r' || first.back() == ' '))
+            first.remove_suffix(1);
+        CopyPrintable(ssh->detail, sizeof ssh->detail, first, 200);
         return Unavailable(ssh, "sshd could not print its settings");
     }
     return true;
