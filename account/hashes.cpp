@@ -309,49 +309,24 @@ CredHashStrength Strength(int checked) {
     }
 }
 
-// The answers of the trials made so far, by method and parameters.
-struct Trial {
-    const char *method;
-    int nparams;
-    unsigned long long params[CRED_HASH_MAX_PARAMS];
-    bool supported;
-};
-Trial g_trials[32];
-std::size_t g_ntrials = 0;
-unsigned long g_trialCount = 0;
-
-bool SameKey(const Trial &t, const CredHashInfo &info) {
-    if (t.method != info.method || t.nparams != info.nparams) return false;
-    for (int i = 0; i < t.nparams; ++i)
-        if (t.params[i] != info.params[i].value) return false;
-    return true;
-}
-
 // Whether the host's crypt computes with the method's trial setting: an
-// answer of the setting's own length, not a failure token.
-bool TrialSupports(const HashMethod &method, const CredHashInfo &info) {
-    for (std::size_t i = 0; i < g_ntrials; ++i)
-        if (SameKey(g_trials[i], info)) return g_trials[i].supported;
+// answer of the setting's own length, not a failure token.  The setting
+// is the method's own, so one trial per method answers for the process.
+bool TrialSupports(const HashMethod &method) {
+    static signed char answers[std::size(kMethods)];  // 0: not tried; 1: supported; -1: not
+    signed char &answer = answers[&method - kMethods];
+    if (answer != 0) return answer > 0;
     std::unique_ptr<crypt_data> data(new (std::nothrow) crypt_data);
     if (!data) return false;
     const char *setting = method.trial.data();  // a literal: NUL-terminated
     const char *out = crypt_r("", setting, data.get());
-    ++g_trialCount;
     bool ok = out != nullptr && out[0] != '*' && std::strlen(out) == method.trial.size();
     explicit_bzero(data.get(), sizeof *data);
-    if (g_ntrials < std::size(g_trials)) {
-        Trial &t = g_trials[g_ntrials++];
-        t = {info.method, info.nparams, {}, ok};
-        for (int i = 0; i < info.nparams; ++i) t.params[i] = info.params[i].value;
-    }
+    answer = ok ? 1 : -1;
     return ok;
 }
 
 }  // namespace
-
-unsigned long SupportTrials() {
-    return g_trialCount;
-}
 
 const HashMethod *HashMethods(std::size_t *count) {
     *count = std::size(kMethods);
@@ -410,7 +385,7 @@ void InspectHash(const char *hash, const CryptAnswer *answer, CredHashInfo *info
     } else if (answer != nullptr && answer->computed) {
         info->supported = !answer->failed && answer->length == std::strlen(hash);
     } else {
-        info->supported = TrialSupports(method, *info);
+        info->supported = TrialSupports(method);
     }
 }
 

@@ -86,10 +86,8 @@ bool PasswordMatches(const char *password, const char *hash, bool *tooLong, Cryp
 // CredInspectHash with what a password check already computed (answer may
 // be null).  Support is decided from the method table and crypt_checksalt;
 // only a method whose support these cannot tell is computed, once per
-// method and parameters in the process, with a cheap setting.
+// method in the process, with a cheap setting.
 void InspectHash(const char *hash, const CryptAnswer *answer, CredHashInfo *info);
-// How many times the support of a method was computed (a trial); for tests.
-unsigned long SupportTrials();
 
 // ---- pam_stack.cpp: a service's stack as Linux-PAM reads it ------------------
 
