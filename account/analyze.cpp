@@ -118,11 +118,6 @@ void ReadAging(const struct spwd *sp, CredAccount *out) {
     }
 }
 
-bool PamSaysExpired(int status) {
-    return status == PAM_ACCT_EXPIRED || status == PAM_NEW_AUTHTOK_REQD ||
-           status == PAM_AUTHTOK_EXPIRED;
-}
-
 // The one place that orders the verdicts.
 CredVerdict Decide(const CredAccount &a) {
     CredPamDeciderKind by = a.pamRun ? a.decidedBy.kind : CRED_PAM_DECIDER_NONE;

@@ -131,6 +131,8 @@ bool ReadPamStack(const char *service, PamStack *stack, const char *confdir = "/
                   const char *pamConf = "/etc/pam.conf");
 // A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
 std::string_view BaseName(std::string_view path);
+// A service name as Linux-PAM takes it: in lower case.
+std::string Lower(const char *text);
 // The name of a return value in a control ("success", "auth_err", ...).
 const char *PamValueName(int value);
 
@@ -188,6 +190,8 @@ PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent
 // failed so: the last that did not succeed); -1 when there is none.
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
                 const PamDecision &decision, int *value);
+// Whether a PAM answer says the account or its password has expired.
+bool PamSaysExpired(int status);
 // The kind of a decider: module (base name), type, its answer, and the
 // module that holds the credential.
 CredPamDeciderKind DeciderKind(std::string_view module, std::string_view type, int value,

@@ -196,8 +196,7 @@ bool Prepare(const PamRequest &request, const PamStack &stack, PamPrivateFolder 
     o.folder = folder->Path();
     o.helpers = Helpers();
     o.marker = o.helpers.empty() ? "" : NewMarker();
-    std::string service = request.service;
-    for (char &ch : service) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    std::string service = Lower(request.service);
     std::vector<PamFile> files;
     // A line too long for markers: the copy goes without them.
     if (!RenderStack(stack, service.c_str(), o, &files)) {

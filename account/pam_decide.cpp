@@ -5,6 +5,8 @@
 // ignore and reset, jumps (already taken in the trace), and substacks,
 // whose done and die end only the substack and whose reset goes back to
 // the state at its start.
+#include <security/pam_appl.h>
+
 #include <string_view>
 #include <vector>
 
@@ -13,15 +15,12 @@
 namespace credaccount {
 namespace {
 
-constexpr int kSuccess = 0, kPermissionDenied = 6, kAuthError = 7, kUserUnknown = 10,
-              kNewAuthtokRequired = 12, kAccountExpired = 13, kIgnore = 25, kAuthtokExpired = 27;
-
 enum Impression { kUndecided, kPositive, kNegative };
 
 struct State {
     Impression impression = kUndecided;
-    int status = kPermissionDenied;  // what Linux-PAM answers when nothing decided
-    int line = -1, value = -1;       // the answer that set the status
+    int status = PAM_PERM_DENIED;  // what Linux-PAM answers when nothing decided
+    int line = -1, value = -1;     // the answer that set the status
 };
 
 // What a module means for the verdict.  The modules of the second group
@@ -63,7 +62,7 @@ bool JumpsOut(const PamStack &stack, std::size_t i, int skip) {
 }
 
 bool Failure(int value) {
-    return value != kSuccess && value != kIgnore && value != kUserUnknown;
+    return value != PAM_SUCCESS && value != PAM_IGNORE && value != PAM_USER_UNKNOWN;
 }
 
 }  // namespace
@@ -80,22 +79,24 @@ PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent
             continue;
         }
         bool known = e.value != kTraceInvalid;
-        int value = known ? e.value : kPermissionDenied;
+        int value = known ? e.value : PAM_PERM_DENIED;
         int action = known ? l.actions[value] : kActionBad;
         if (action == kActionReset && level < saved.size()) {
             s = saved[level];
         } else if (action == kActionOk || action == kActionDone) {
-            if (s.impression == kUndecided || (s.impression == kPositive && s.status == kSuccess))
+            if (s.impression == kUndecided ||
+                (s.impression == kPositive && s.status == PAM_SUCCESS))
                 s = {kPositive, value, e.line, value};
         } else if (action == kActionBad || action == kActionDie) {
             if (s.impression != kNegative)
-                s = {kNegative, value == kSuccess || value == kIgnore ? kPermissionDenied : value,
-                     e.line, value};
+                s = {kNegative,
+                     value == PAM_SUCCESS || value == PAM_IGNORE ? PAM_PERM_DENIED : value, e.line,
+                     value};
         } else if (action > 0 && JumpsOut(stack, static_cast<std::size_t>(e.line), action)) {
-            s = {kNegative, kPermissionDenied, e.line, value};
+            s = {kNegative, PAM_PERM_DENIED, e.line, value};
         }
     }
-    if (s.status == kSuccess && s.impression != kPositive) s.status = kPermissionDenied;
+    if (s.status == PAM_SUCCESS && s.impression != kPositive) s.status = PAM_PERM_DENIED;
     PamDecision d;
     d.status = s.status;
     if (s.impression != kUndecided) d.line = s.line, d.value = s.value;
@@ -115,8 +116,8 @@ int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
     int named = decision.line, fallback = -1, fallbackValue = -1;
     for (const PamTraceEvent &e : trace) {
         if (e.line == decision.line) break;
-        int v = e.value == kTraceInvalid ? kPermissionDenied : e.value;
-        if (e.value == kTraceEnter || v == kSuccess) continue;
+        int v = e.value == kTraceInvalid ? PAM_PERM_DENIED : e.value;
+        if (e.value == kTraceEnter || v == PAM_SUCCESS) continue;
         fallback = e.line;
         fallbackValue = v;
         if (Failure(v) &&
@@ -129,18 +130,21 @@ int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
     return named;
 }
 
+bool PamSaysExpired(int status) {
+    return status == PAM_ACCT_EXPIRED || status == PAM_NEW_AUTHTOK_REQD ||
+           status == PAM_AUTHTOK_EXPIRED;
+}
+
 CredPamDeciderKind DeciderKind(std::string_view module, std::string_view type, int value,
                                std::string_view credentialModule) {
     const ModuleRole *role = Role(module);
     if (role != nullptr) return role->kind;
-    if (type == "account" &&
-        (value == kAccountExpired || value == kNewAuthtokRequired || value == kAuthtokExpired))
-        return CRED_PAM_DECIDER_EXPIRED;
+    if (type == "account" && PamSaysExpired(value)) return CRED_PAM_DECIDER_EXPIRED;
     // The module that holds the credential: a wrong password in the
     // authentication, the directory's access control in the account step.
-    if (module == credentialModule && type == "auth" && value == kAuthError)
+    if (module == credentialModule && type == "auth" && value == PAM_AUTH_ERR)
         return CRED_PAM_DECIDER_CREDENTIAL;
-    if (module == credentialModule && type == "account" && value == kPermissionDenied)
+    if (module == credentialModule && type == "account" && value == PAM_PERM_DENIED)
         return CRED_PAM_DECIDER_ACCESS;
     return CRED_PAM_DECIDER_OTHER;
 }
@@ -148,7 +152,7 @@ CredPamDeciderKind DeciderKind(std::string_view module, std::string_view type, i
 bool PermitOnly(const PamStack &stack, const std::vector<PamTraceEvent> &trace) {
     bool permit = false;
     for (const PamTraceEvent &e : trace) {
-        if (e.value != kSuccess) continue;
+        if (e.value != PAM_SUCCESS) continue;
         std::string_view module = BaseName(stack.lines[static_cast<std::size_t>(e.line)].module);
         if (module == "pam_permit.so" || module == "pam_rootok.so")
             permit = true;

@@ -13,6 +13,8 @@
 // nothing, so Linux-PAM reaches the same result through the same modules,
 // and the conversation sees each answer in order.  Jumps are counted anew
 // for the longer file.
+#include <security/pam_appl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -23,7 +25,6 @@ namespace credaccount {
 namespace {
 
 constexpr std::size_t kLongestLine = 1022;  // what Linux-PAM reads as one line, newline aside
-constexpr int kPermissionDenied = 6;        // the answer of a line that cannot load
 
 std::string ActionWord(int action) {
     switch (action) {
@@ -125,7 +126,7 @@ class Renderer {
     std::size_t Size(int i) const {
         const PamStackLine &l = Line(i);
         if (l.substack || !traced()) return 1;
-        if (l.mustFail) return 2 + GoesOn(l.actions[kPermissionDenied]);
+        if (l.mustFail) return 2 + GoesOn(l.actions[PAM_PERM_DENIED]);
         std::size_t size = 2;
         for (int action : l.actions) size += 2 + GoesOn(action);
         return size;
@@ -162,7 +163,7 @@ class Renderer {
             return;
         }
         if (l.mustFail) {
-            Block(i, kPermissionDenied, type, at, text);
+            Block(i, PAM_PERM_DENIED, type, at, text);
             return;
         }
         std::string control = "[";

@@ -3,6 +3,7 @@
 // folder is missing), the "other" service for each type the service has no
 // line of, include, substack and @include followed, "-type" lines,
 // "[value=action]" controls, comments and continued lines.
+#include <security/pam_appl.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -34,7 +35,6 @@ constexpr const char *kValueNames[kPamValues + 1] = {
     "bad_item", "conv_again", "incomplete", "default"};
 // clang-format on
 constexpr int kUndefined = -6;
-constexpr int kSuccess = 0, kNewAuthtokRequired = 12, kIgnoreValue = 25;
 
 struct Closer {
     void operator()(FILE *fp) const { std::fclose(fp); }
@@ -159,14 +159,14 @@ bool Actions(const std::string &control, int *actions) {
     const char *c = control.c_str();
     bool required = strcasecmp(c, "required") == 0, requisite = strcasecmp(c, "requisite") == 0;
     if (required || requisite) {
-        actions[kSuccess] = actions[kNewAuthtokRequired] = kActionOk;
-        actions[kIgnoreValue] = kActionIgnore;
+        actions[PAM_SUCCESS] = actions[PAM_NEW_AUTHTOK_REQD] = kActionOk;
+        actions[PAM_IGNORE] = kActionIgnore;
         SetDefault(actions, required ? kActionBad : kActionDie);
     } else if (strcasecmp(c, "optional") == 0) {
-        actions[kSuccess] = actions[kNewAuthtokRequired] = kActionOk;
+        actions[PAM_SUCCESS] = actions[PAM_NEW_AUTHTOK_REQD] = kActionOk;
         SetDefault(actions, kActionIgnore);
     } else if (strcasecmp(c, "sufficient") == 0) {
-        actions[kSuccess] = actions[kNewAuthtokRequired] = kActionDone;
+        actions[PAM_SUCCESS] = actions[PAM_NEW_AUTHTOK_REQD] = kActionDone;
         SetDefault(actions, kActionIgnore);
     } else if (strcasecmp(c, "include") == 0 || strcasecmp(c, "substack") == 0) {
         SetDefault(actions, kActionBad);
@@ -273,13 +273,13 @@ class Reader {
     bool full_ = false;
 };
 
+}  // namespace
+
 std::string Lower(const char *text) {
     std::string out = text;
     for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
-
-}  // namespace
 
 std::string_view BaseName(std::string_view path) {
     std::size_t slash = path.rfind('/');
