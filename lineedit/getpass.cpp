@@ -55,12 +55,8 @@ void store(Entry &e, int c) {
 // rings the bell; paste marks only say where a paste starts and ends.
 // Returns false for a lone Escape, which is stored like any other byte.
 bool sequence(Entry &e) {
-    int c = gl_getc_timed(3);
-    if (c != '[' && c != 'O') {
-        if (c != GL_TIMEOUT) e.pending = c;
-        return false;
-    }
-    int key = gl_read_sequence(c, &e.pending);
+    int key = gl_read_escape(&e.pending);
+    if (key == GL_KEY_NONE) return false;
     if (key == GL_KEY_PASTE_START || key == GL_KEY_PASTE_END)
         e.pasting = key == GL_KEY_PASTE_START;
     else

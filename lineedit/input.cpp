@@ -45,6 +45,7 @@ constexpr Named kNamed[] = {
 
 constexpr int kMaxParameters = 16;  // longer ones are named by nothing
 constexpr int kMaxNumber = 9999;
+constexpr int kEscapeWait = 3;  // tenths of a second for the byte after Escape
 
 // The numbers of a parameter string of digits and at most one ";" (0 when
 // absent); false for any other form: private markers, colons,
@@ -105,4 +106,11 @@ int gl_read_sequence(int intro, int *stray) noexcept {
         if (n < kMaxParameters) params[n] = static_cast<char>(b);
         n += n <= kMaxParameters;  // kMaxParameters + 1: too long to name
     }
+}
+
+int gl_read_escape(int *stray) noexcept {
+    int c = gl_getc_timed(kEscapeWait);
+    if (c == '[' || c == 'O') return gl_read_sequence(c, stray);
+    *stray = c == GL_TIMEOUT ? GL_NO_KEY : c;  // a timeout is no key
+    return GL_KEY_NONE;
 }

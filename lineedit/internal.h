@@ -143,6 +143,7 @@ int gl_read_char(int c, char bytes[4], int *stray) GL_NOEXCEPT;
 
 /* Keys that arrive as escape sequences. */
 enum gl_key_name {
+    GL_KEY_NONE = -1, /* gl_read_escape: no sequence followed Escape */
     GL_KEY_UNKNOWN,
     GL_KEY_UP,
     GL_KEY_DOWN,
@@ -160,6 +161,11 @@ enum gl_key_name {
  * and names it.  A key read that cannot be part of a sequence ends it
  * unknown and is left in *stray, else *stray is GL_NO_KEY. */
 int gl_read_sequence(int intro, int *stray) GL_NOEXCEPT;
+/* After ESC: waits a moment for the next byte; when it starts a sequence,
+ * reads and names it as gl_read_sequence does.  Otherwise returns
+ * GL_KEY_NONE with that byte (or GL_READ_ERROR) in *stray, or GL_NO_KEY
+ * when none came in time. */
+int gl_read_escape(int *stray) GL_NOEXCEPT;
 
 /* ---- Line buffer and redisplay (redisplay.cpp) ------------------------------ */
 

@@ -40,11 +40,6 @@ struct Loop {
     bool paste_full = false;      // the line had no room: the rest of the paste is dropped
 };
 
-// A key read ahead is handled next (a timeout is no key).
-void keep(Loop &loop, int c) {
-    if (c != GL_TIMEOUT) loop.pending = c;
-}
-
 void finish(Loop &loop, int result, char *line) {
     gl_result = result;
     loop.result = line;
@@ -66,24 +61,6 @@ void move_left() {
 }
 void move_right() {
     move_to(gl_cluster_next(gl_buf, gl_pos, gl_cnt));
-}
-
-// The bytes of the character whose first byte is c; a key that does not
-// continue it is handled next.
-int read_char(Loop &loop, int c, char bytes[4]) {
-    int stray;
-    int n = gl_read_char(c, bytes, &stray);
-    keep(loop, stray);
-    return n;
-}
-
-// The rest of an escape sequence, named; a key that ended it without
-// belonging to it is handled next.
-int read_sequence(Loop &loop, int intro) {
-    int stray;
-    int key = gl_read_sequence(intro, &stray);
-    keep(loop, stray);
-    return key;
 }
 
 // Text into the search or the line; false when the line had no room.
@@ -328,12 +305,12 @@ ViFlow vi_delete(Loop &loop) {
 ViFlow vi_replace(Loop &loop) {
     int c = gl_getc();
     if (c == kEscape) {
-        keep(loop, c);
+        loop.pending = c;
     } else if (gl_pos >= gl_cnt || c == 0 || c == GL_READ_ERROR) {
         gl_beep();
     } else {
         char bytes[4];
-        int n = read_char(loop, c, bytes);
+        int n = gl_read_char(c, bytes, &loop.pending);
         gl_replace(bytes, n);
     }
     vi_reset(loop);
@@ -480,17 +457,20 @@ constexpr KeyBinding kSequenceKeys[] = {
 };
 
 // Any other sequence rings the bell and changes nothing.
-void key_sequence(Loop &loop, int intro) {
-    if (KeyAction action = action_of(kSequenceKeys, read_sequence(loop, intro)))
+void key_sequence(Loop &loop, int key) {
+    if (KeyAction action = action_of(kSequenceKeys, key))
         action(loop);
     else
         gl_beep();
 }
 
+// The byte after a lone Escape belongs to it: Alt-f, Alt-b, a vi command.
 void key_escape(Loop &loop) {
-    int c = gl_getc_timed(3);
-    if (c == '[' || c == 'O') {
-        key_sequence(loop, c);
+    int c;
+    int key = gl_read_escape(&c);
+    if (key != GL_KEY_NONE) {
+        loop.pending = c;
+        key_sequence(loop, key);
     } else if (gl_vi_mode == 0 && (c == 'f' || c == 'F')) {
         gl_word(1);
     } else if (gl_vi_mode == 0 && (c == 'b' || c == 'B')) {
@@ -512,11 +492,8 @@ void key_escape(Loop &loop) {
 // it is a key of its own, read whole, that acts on the line found.
 void escape_ending_search(Loop &loop) {
     srch_end();
-    int c = gl_getc_timed(3);
-    if (c == '[' || c == 'O')
-        key_sequence(loop, c);
-    else
-        keep(loop, c);
+    int key = gl_read_escape(&loop.pending);
+    if (key != GL_KEY_NONE) key_sequence(loop, key);
 }
 
 // ---- Bracketed paste ----------------------------------------------------------------
@@ -529,13 +506,10 @@ void paste_loses(Loop &loop) {
 
 // Inside a paste only the end mark is a key; other sequences are lost.
 void paste_escape(Loop &loop) {
-    int c = gl_getc_timed(3);
-    if ((c == '[' || c == 'O') && read_sequence(loop, c) == GL_KEY_PASTE_END) {
+    if (gl_read_escape(&loop.pending) == GL_KEY_PASTE_END)
         loop.pasting = false;
-        return;
-    }
-    if (c != '[' && c != 'O') keep(loop, c);
-    paste_loses(loop);
+    else
+        paste_loses(loop);
 }
 
 // A paste is text: a line end (CR, LF or CR LF) or a tab becomes one
@@ -555,7 +529,7 @@ void paste_key(Loop &loop, int c) {
         return;
     }
     char bytes[4];
-    int n = read_char(loop, c, bytes);
+    int n = gl_read_char(c, bytes, &loop.pending);
     if (loop.paste_full || type_text(bytes, n)) return;
     loop.paste_full = loop.paste_rang = true;  // the bell has rung
 }
@@ -618,7 +592,7 @@ void handle_key(Loop &loop, int c) {
             return;
         }
         char bytes[4];
-        int n = read_char(loop, c, bytes);
+        int n = gl_read_char(c, bytes, &loop.pending);
         type_text(bytes, n);
     } else {
         if (gl_search_active && search_consumes(loop, c)) return;
