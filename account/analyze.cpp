@@ -242,24 +242,6 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     return out->verdict;
 }
 
-// A lookup with a buffer that grows while the C library asks for more.
-// The buffer is cleared when released (a shadow entry holds the hash).
-struct Buffer {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-    bool Grow() {
-        Clear();
-        size = size == 0 ? 4096 : size * 4;
-        if (size > (1u << 24)) return false;
-        data.reset(new (std::nothrow) char[size]);
-        return data != nullptr;
-    }
-    void Clear() {
-        if (data) explicit_bzero(data.get(), size);
-    }
-    ~Buffer() { Clear(); }
-};
-
 }  // namespace
 
 void CopyText(char *dst, std::size_t size, const char *src) {
@@ -305,7 +287,7 @@ extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
     out->badName = BadName(user);
     if (out->badName != nullptr) return out->verdict = CRED_VERDICT_NO_SUCH_USER;
 
-    Buffer pwBuffer, spBuffer;
+    LookupBuffer pwBuffer, spBuffer;
     struct passwd pwEntry, *pw = nullptr;
     int err = ERANGE;
     while (err == ERANGE && pwBuffer.Grow())

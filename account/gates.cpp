@@ -257,14 +257,7 @@ bool GroupExists(gid_t gid) {
         auto found = g_walk->groups.find(gid);
         if (found != g_walk->groups.end()) return found->second;
     }
-    struct group entry, *result = nullptr;
-    std::string buffer(4096, '\0');
-    int err;
-    while ((err = getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
-           buffer.size() < (1u << 24))
-        buffer.resize(buffer.size() * 4);
-    // An error other than "not found" is no proof of absence.
-    bool exists = result != nullptr || (err != 0 && err != ENOENT && err != ESRCH);
+    bool exists = LookUpGroup(gid, nullptr) != 0;
     if (g_walk != nullptr) g_walk->groups.emplace(gid, exists);
     return exists;
 }
@@ -302,6 +295,17 @@ Entry Listed(std::string_view path) {
 }
 
 }  // namespace
+
+int LookUpGroup(gid_t gid, std::string *name) {
+    LookupBuffer buffer;
+    struct group entry, *found = nullptr;
+    int err = ERANGE;
+    while (err == ERANGE && buffer.Grow())
+        err = getgrgid_r(gid, &entry, buffer.data.get(), buffer.size, &found);
+    if (found == nullptr) return err == 0 || err == ENOENT || err == ESRCH ? 0 : -1;
+    if (name != nullptr) *name = found->gr_name;
+    return 1;
+}
 
 void KeepWalkAnswers(bool keep) {
     delete g_walk;

@@ -5,9 +5,12 @@
 #ifndef ACCOUNT_INTERNAL_H
 #define ACCOUNT_INTERNAL_H
 
+#include <string.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +32,29 @@ struct HashMethod {
     const char *(*decode)(std::string_view hash, CredHashInfo *info);
     std::string_view trial = {};
 };
+
+// A lookup with a buffer that grows while the C library asks for more.
+// The buffer is cleared when released (a shadow entry holds the hash).
+struct LookupBuffer {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    bool Grow() {
+        Clear();
+        data.reset();
+        size = size == 0 ? 4096 : size * 4;
+        if (size > (1u << 24)) return false;
+        data.reset(new (std::nothrow) char[size]);
+        return data != nullptr;
+    }
+    void Clear() {
+        if (data) explicit_bzero(data.get(), size);
+    }
+    ~LookupBuffer() { Clear(); }
+};
+
+// The group with gid: 1 when found (its name in *name when name is not
+// null), 0 when it has no entry, -1 on an error, which proves nothing.
+int LookUpGroup(gid_t gid, std::string *name);
 
 // Copies src (null: the empty text) into dst of size bytes, cut to fit.
 void CopyText(char *dst, std::size_t size, const char *src);

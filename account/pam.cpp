@@ -239,8 +239,10 @@ void RecordDecider(const PamRequest &request, const PamStack &stack,
 bool OtherUser(const char *user) {
     if (geteuid() == 0) return false;
     struct passwd entry, *pw = nullptr;
-    char buffer[4096];
-    getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &pw);
+    LookupBuffer buffer;
+    int err = ERANGE;
+    while (err == ERANGE && buffer.Grow())
+        err = getpwuid_r(getuid(), &entry, buffer.data.get(), buffer.size, &pw);
     return pw == nullptr || std::strcmp(pw->pw_name, user) != 0;
 }
 

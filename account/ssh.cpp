@@ -76,15 +76,9 @@ std::string Joined(const std::vector<std::string> &words) {
 
 std::vector<std::string> GroupNames(const struct passwd *pw) {
     std::vector<std::string> names;
-    for (gid_t gid : GroupsOf(pw)) {
-        struct group entry, *found = nullptr;
-        std::vector<char> buffer(4096);
-        int err = 0;
-        while ((err = getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
-               buffer.size() < (1u << 20))
-            buffer.resize(buffer.size() * 4);
-        if (found != nullptr) names.emplace_back(found->gr_name);
-    }
+    std::string name;
+    for (gid_t gid : GroupsOf(pw))
+        if (LookUpGroup(gid, &name) > 0) names.push_back(name);
     return names;
 }
 

@@ -95,6 +95,14 @@ TEST(HashTable, ParameterRangesAndUnknownForms) {
     }
 }
 
+TEST(LookupBuffer, GivesUpPastItsLimitAndFreesWhatItHeld) {
+    credaccount::LookupBuffer buffer;
+    int sizes = 0;
+    while (buffer.Grow()) ++sizes;
+    EXPECT_EQ(sizes, 7);  // 4 KiB to 16 MiB; then none, and nothing left to clear
+    EXPECT_EQ(buffer.data, nullptr);
+}
+
 TEST(Aging, ValuesTheFilesCannotHold) {
     // today, last change, maximum, inactive, expiry, warning -> expired, password, change,
     // inactive, days before the account and the password expire (-1: not within warning)
