@@ -22,10 +22,11 @@ test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
                slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client)
 
-# Services that the packages above may start on installing.  The directory
-# tests start their own slapd and SSSD in a namespace, so one that a package
-# started on the host is stopped again.
-services=(slapd sssd ssh)
+# Services that the packages above may start on installing, each as
+# "service:package that brings it".  The directory tests start their own slapd
+# and SSSD in a namespace, so a service that installing its package started on
+# the host is stopped again; one that was installed before is left alone.
+services=(slapd:slapd sssd:sssd sssd:sssd-ldap ssh:openssh-server)
 
 missing_packages() {
     local p
@@ -53,10 +54,12 @@ ensure_packages() {
     echo "installing: ${missing[*]}"
     "${as[@]}" apt-get update -q
     "${as[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
-    local service
-    for service in "${services[@]}"; do
-        if [[ -x /etc/init.d/$service ]] && /etc/init.d/$service status >/dev/null 2>&1; then
-            "${as[@]}" /etc/init.d/$service stop
+    local entry service
+    for entry in "${services[@]}"; do
+        service=${entry%%:*}
+        [[ " ${missing[*]} " == *" ${entry#*:} "* ]] || continue
+        if [[ -x /etc/init.d/$service ]] && /etc/init.d/"$service" status >/dev/null 2>&1; then
+            "${as[@]}" /etc/init.d/"$service" stop
         fi
     done
 }

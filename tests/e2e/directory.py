@@ -2,7 +2,8 @@
 loopback port, a generated cn=config) and SSSD with its LDAP provider, in a
 private mount and PID namespace held by one long-lived process.  There /etc
 is an overlay whose upper layer holds the world's passwd, shadow, group,
-nsswitch.conf, sssd.conf and PAM services; /run, /var/lib/sss and
+nsswitch.conf and sssd.conf; its pam.d (the world's PAM services), security
+and ssh (empty) are the world's folders alone; /run, /var/lib/sss and
 /var/log/sssd are tmpfs.  The host's files never change; when the holder
 ends, the kernel ends every process of the world before its parent sees it."""
 
@@ -88,6 +89,8 @@ ldap_account_expire_policy = shadow
 ldap_access_order = filter, expire
 ldap_access_filter = (gidNumber=5000)
 """
+# Folders of /etc that hold only what the world puts there (no file of the host's).
+OWN_FOLDERS = ("pam.d", "security", "ssh")
 SSS_FOLDERS = {"db": 0o700, "pipes": 0o755, "pipes/private": 0o700, "mc": 0o775, "pubconf": 0o755,
                "gpo_cache": 0o755}
 
@@ -154,6 +157,8 @@ class Directory:
         try:
             for name, (text, mode) in FILES.items():
                 harness.write(self.path("etc/" + name), text, mode)
+            for folder in OWN_FOLDERS:
+                os.makedirs(self.path("etc/" + folder), 0o755, exist_ok=True)
             harness.write(self.path("etc/sssd/sssd.conf"), self.sssd_conf(False), 0o600)
             harness.write(self.path("config.ldif"), SLAPD_CONFIG.format(dir=self.dir, schema=SCHEMA, suffix=SUFFIX))
             harness.write(self.path("data.ldif"), directory_data(users, groups))
@@ -175,9 +180,10 @@ class Directory:
     def _hold_namespace(self):
         """The holder: PID 1 of a new PID namespace, with the world's mounts.
         It traps SIGTERM: a namespace's init ignores signals it does not handle."""
-        mounts = ["mount -t overlay overlay -o lowerdir=/etc,upperdir={d}/etc,workdir={d}/work /etc",
-                  "mount -t tmpfs tmpfs /run", "mount -t tmpfs tmpfs /var/lib/sss",
-                  "mount -t tmpfs -o mode=0750 tmpfs /var/log/sssd"]
+        mounts = ["mount -t overlay overlay -o lowerdir=/etc,upperdir={d}/etc,workdir={d}/work /etc"]
+        mounts += ["mount --bind {d}/etc/%s /etc/%s" % (folder, folder) for folder in OWN_FOLDERS]
+        mounts += ["mount -t tmpfs tmpfs /run", "mount -t tmpfs tmpfs /var/lib/sss",
+                   "mount -t tmpfs -o mode=0750 tmpfs /var/log/sssd"]
         mounts += ["mkdir -m %o /var/lib/sss/%s" % (mode, name) for name, mode in SSS_FOLDERS.items()]
         script = " && ".join(mounts + ["touch {d}/ready"]).format(d=self.dir) + \
             " || exit 97\ntrap 'exit 0' TERM\nwhile :; do sleep 3600 & wait $!; done"

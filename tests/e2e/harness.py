@@ -4,8 +4,9 @@
 - `WorldProgramTest`: the base of tests that run credcheck -a in worlds, with the
   checks every report gets.
 - `World`: a made-up host (user database, shadow and group files, a files-only
-  nsswitch.conf, /etc/security) that `World.run` and `World.pty` put in place of
-  the host's own in a private mount namespace, as root or as uid 65534.
+  nsswitch.conf, /etc/security, /etc/pam.d, /etc/ssh, /run) that `World.run` and
+  `World.pty` put in place of the host's own in a private mount namespace, as
+  root or as uid 65534.
 - `run`: a run with standard input from bytes; `pty_session`: a run on a real
   pseudo-terminal, keys in, screen bytes out, terminal settings before and after.
 """
@@ -188,16 +189,19 @@ class WorldProgramTest(unittest.TestCase):
 
 
 class World:
-    """shells (text) and pamd (service name -> text) also stand in for /etc/shells and /etc/pam.d;
-    run (name -> text) puts a tmpfs with those files over /run; write adds files, as to
+    """Its own /etc/pam.d (pamd: service name -> text, none by default), /etc/security and /etc/ssh
+    (empty unless written to) and a tmpfs over /run (run_files: name -> text, none by default) stand
+    in for the host's, so no run reads the host's PAM stacks, faillock.conf, tallies, nologin file or
+    sshd settings. shells (text) also stands in for /etc/shells; write adds files, as to
     "security/faillock.conf"."""
 
     def __init__(self, passwd="", shadow="", group="", policy=None, nsswitch=FILES_ONLY_NSSWITCH,
                  shells=None, pamd=None, run=None):
         self.dir = scratch("world")
-        self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security"]
-        self.prepare = []  # shell lines run in the namespace after the binds (a tmpfs, say)
-        os.mkdir(os.path.join(self.dir, "security"), 0o755)
+        self.binds = ["passwd", "shadow", "group", "nsswitch.conf", "security", "pam.d", "ssh"]
+        self.prepare = []  # shell lines run in the namespace after the binds and /run (a tmpfs, say)
+        for folder in ("security", "pam.d", "ssh"):
+            os.mkdir(os.path.join(self.dir, folder), 0o755)
         for name, text, mode in (("passwd", passwd, 0o644), ("shadow", shadow, 0o640),
                                  ("group", group, 0o644), ("nsswitch.conf", nsswitch, 0o644)):
             self.write(name, text, mode)
@@ -206,12 +210,9 @@ class World:
         if shells is not None:
             self.write("shells", shells, 0o644)
             self.binds.append("shells")
-        if pamd is not None:
-            os.mkdir(os.path.join(self.dir, "pam.d"), 0o755)
-            for service, text in pamd.items():
-                self.write("pam.d/" + service, text, 0o644)
-            self.binds.append("pam.d")
-        self.run_files = run  # may change between runs
+        for service, text in (pamd or {}).items():
+            self.write("pam.d/" + service, text, 0o644)
+        self.run_files = run  # may change between runs; None is none
 
     def write(self, name, text, mode=0o644):
         return write(os.path.join(self.dir, name), text, mode)
@@ -225,18 +226,24 @@ class World:
     def __exit__(self, *exc):
         self.close()
 
+    def mounts(self):
+        """The shell lines, for a private mount namespace, that put the world in place of the
+        host's files; each exits 97 when it fails."""
+        script = []
+        for f in self.binds:
+            line = 'mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f)
+            # A host without /etc/ssh has no settings of sshd to hide.
+            script.append("[ ! -e /etc/ssh ] || " + line if f == "ssh" else line)
+        shutil.rmtree(os.path.join(self.dir, "run"), ignore_errors=True)
+        os.mkdir(os.path.join(self.dir, "run"), 0o755)
+        for name, text in (self.run_files or {}).items():
+            self.write("run/" + name, text, 0o644)
+        prepare = ['mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir] + self.prepare
+        return script + ["{ %s; } || exit 97" % line for line in prepare]
+
     def wrap(self, argv, user=None):
         """argv run inside the world, as root (user None) or as NOBODY with no groups."""
-        script = ['mount --bind "%s/%s" "/etc/%s" || exit 97' % (self.dir, f, f) for f in self.binds]
-        prepare = list(self.prepare)
-        if self.run_files is not None:
-            shutil.rmtree(os.path.join(self.dir, "run"), ignore_errors=True)
-            os.mkdir(os.path.join(self.dir, "run"), 0o755)
-            for name, text in self.run_files.items():
-                self.write("run/" + name, text, 0o644)
-            prepare.append('mount -t tmpfs -o mode=755 tmpfs /run && cp -a "%s/run/." /run/' % self.dir)
-        script += ["{ %s; } || exit 97" % line for line in prepare]
-        return in_namespace("\n".join(script), as_user(user) + list(argv))
+        return in_namespace("\n".join(self.mounts()), as_user(user) + list(argv))
 
     def run(self, argv, stdin=b"", user=None, env=None):
         return run(self.wrap(argv, user=user), stdin=stdin, env=env)

@@ -201,8 +201,7 @@ class AccountReportTest(harness.WorldProgramTest):
         super().setUpClass()
         passwd, shadow = world_files(USERS)
         cls.world = cls.make_world(passwd=passwd + "split:x:3000:3000::/:/bin/sh\n", shadow=shadow,
-                                   nsswitch=harness.CREDTEST_NSSWITCH, shells="# shells\n/bin/sh\n/bin/bash\n",
-                                   pamd={})  # the world has no PAM service
+                                   nsswitch=harness.CREDTEST_NSSWITCH, shells="# shells\n/bin/sh\n/bin/bash\n")
 
     def test_cases(self):
         for user, args, stdin, root, nobody, keys, lines in CASES:

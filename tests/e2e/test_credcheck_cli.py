@@ -16,7 +16,7 @@ HELP = ["-l [USER [PASSWORD [-g METHOD]]]", "-c [ENCRYPTED [GUESS]]", "-g [SECON
         "--version"] + ["\n  %d " % s for s in range(16)]
 MD5_X = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/"  # openssl passwd -1 -salt abcdefgh x
 WORLD = dict(passwd="alice:x:1000:1000::/:/bin/sh\n", shadow="alice:%s:19000:0:99999:7:::\n" % MD5_X,
-             shells="/bin/sh\n")
+             shells="/bin/sh\n", pamd={"login": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"})
 
 
 def usage(what):

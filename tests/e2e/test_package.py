@@ -2,12 +2,15 @@
 lines: every code line of "Across many hosts", "Building, installing,
 packaging" and "Using the libraries from C and C++" runs, in order, in a
 private mount namespace where /opt and /srv are empty and /usr, /etc and
-/var are throwaway overlays.  The fleet playbook runs from a clean copy of the
-sources with only build/credcheck, on this host without credcheck installed;
-then the default (static) build is installed under /opt/credcheck, a shared
-build under /opt/credcheck-shared, the Debian packages are built, checked by
-lintian and installed with apt-get, and C and C++ programs build against each
-install through pkg-config and the CMake package and run without help.
+/var are throwaway overlays, and a fixture world (harness.World) holds
+nsswitch.conf, /etc/security, /etc/pam.d, /etc/ssh and /run in place of the
+host's (its users stay: apt-get and dpkg need them).  The fleet playbook runs
+from a clean copy of the sources with only build/credcheck, on this host
+without credcheck installed; then the default (static) build is installed
+under /opt/credcheck, a shared build under /opt/credcheck-shared, the Debian
+packages are built, checked by lintian and installed with apt-get, and C and
+C++ programs build against each install through pkg-config and the CMake
+package and run without help.
 Checks of the test's own run after some of the README's lines."""
 
 import glob
@@ -68,6 +71,9 @@ CHECKS = {
 with open(os.path.join(harness.SOURCE, "CMakeLists.txt")) as f:
     VERSION = re.search(r"project\(credcheck VERSION (\S+)", f.read()).group(1)
 TOOLS = ["lintian", "apt-get", "ansible-playbook", "sudo", "git"]
+# The fixture world's PAM services: root's become runs through sudo, the audit reads login.
+PAMD = {"sudo": "auth sufficient pam_rootok.so\naccount required pam_permit.so\nsession required pam_permit.so\n",
+        "login": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"}
 PUBLIC_HEADERS = {"cred": ["cred/cred.h", "verify/verify.h", "verify/md5.h", "account/account.h"],
                   "lineedit": ["lineedit/lineedit.h"]}
 
@@ -138,6 +144,10 @@ class ReadmeInstallTest(unittest.TestCase):
             script.append("mkdir -p {t}/{d}/u {t}/{d}/w\nmount -t overlay overlay "
                           "-o lowerdir=/{d},upperdir={t}/{d}/u,workdir={t}/{d}/w /{d}".format(t=t, d=d))
         script += ["mkdir -p %s\nmount --bind %s/keep%d %s" % (p, t, i, p) for i, p in kept]
+        world = harness.World(nsswitch=harness.FILES_ONLY_NSSWITCH + "hosts: files\n", pamd=PAMD)
+        cls.addClassCleanup(world.close)
+        world.binds = [f for f in world.binds if f not in ("passwd", "shadow", "group")]
+        script += world.mounts()
         script += ["cd " + harness.SOURCE, "mkdir -p {c}/build".format(c=folders["clone"]),  # a clean copy, and the tool
                    "git ls-files -z | xargs -0 cp -a --parents -t " + folders["clone"], "cd " + folders["clone"],
                    "git init -q", "git add -A", "git -c user.name=t -c user.email=t commit -qm copy",
