@@ -299,6 +299,14 @@ class TerminalTest : public editor_test::EditorTest {
     }
 };
 
+TEST_F(TerminalTest, MaskedEntryLeavesABufferItCannotUseAlone) {
+    char buf[1] = {'x'};
+    EXPECT_EQ(gl_getpass("Password: ", nullptr, 16), nullptr);
+    for (int size : {0, -1}) EXPECT_EQ(gl_getpass("Password: ", buf, size), buf);
+    EXPECT_EQ(buf[0], 'x');
+    EXPECT_EQ(Screen(), "");
+}
+
 TEST_F(TerminalTest, ReadsAndWaits) {
     // 'x', an interrupted read, a typed NUL, 0xFF (a byte like any other),
     // 0x80, end of input, EIO, 'z'
