@@ -32,7 +32,7 @@ CREDCHECK_BEGIN_DECLS
 /* ---- Verdicts: the first that applies wins, in this order: no-such-user,
  * unreadable, locked, empty-password, invalid-hash, expired, locked-out,
  * no-login, access-denied, ssh-denied, wrong-password, no-shell,
- * pam-denied, ok.  The value is the exit status that credcheck -a ends
+ * pam-denied, unchecked, ok.  The value is the exit status that credcheck -a ends
  * with; values are stable names, not the order. */
 typedef enum CredVerdict {
     CRED_VERDICT_OK = 0,             /* the account can log in */
@@ -48,10 +48,11 @@ typedef enum CredVerdict {
     CRED_VERDICT_NO_LOGIN = 12,      /* /etc/nologin or /run/nologin, not root */
     CRED_VERDICT_ACCESS_DENIED = 13, /* an access rule refused in the PAM run */
     CRED_VERDICT_NO_SHELL = 14,      /* the login shell refuses sessions */
-    CRED_VERDICT_SSH_DENIED = 15     /* sshd's own rules refuse the user */
+    CRED_VERDICT_SSH_DENIED = 15,    /* sshd's own rules refuse the user */
+    CRED_VERDICT_UNCHECKED = 16      /* a check asked for or needed could not be made */
 } CredVerdict;
 
-#define CRED_VERDICT_MAX 15 /* the largest verdict value */
+#define CRED_VERDICT_MAX 16 /* the largest verdict value */
 
 /* The verdict's name ("ok", "no-such-user", ..., "pam-denied"); static. */
 const char *CredVerdictName(CredVerdict verdict) CRED_NOEXCEPT;
@@ -84,6 +85,8 @@ typedef struct CredHashInfo {
     CredHashParam params[CRED_HASH_MAX_PARAMS];
     int supported; /* 1 when the host's crypt computes with this hash */
     CredHashStrength strength;
+    int costly; /* 1: its cost is far beyond the method's usual range (a check would take
+                   longer than a login allows) */
 } CredHashInfo;
 
 /* Decode hash (a NUL-terminated text, never null) into *info: method,
@@ -162,7 +165,13 @@ typedef struct CredShellGate {
                                                 unless run as root */
 #define CRED_ANOTE_FAILLOCK_UNREADABLE 1024u /* the tally could not be read */
 #define CRED_ANOTE_NOLOGIN_ROOT 2048u        /* a nologin file exists; root may still log in */
-#define CRED_ANOTE_LAST CRED_ANOTE_NOLOGIN_ROOT
+#define CRED_ANOTE_PAM_ASSUMED                              \
+    4096u /* lines of the stack were not run (pam.skipped): \
+             the verdict assumes that they succeed */
+#define CRED_ANOTE_FAILURE_COUNTS                      \
+    8192u /* a wrong password counts as a failed login \
+             where the credential is held */
+#define CRED_ANOTE_LAST CRED_ANOTE_FAILURE_COUNTS
 /* The note's sentence; static; null for an unknown bit. */
 const char *CredAccountNoteText(unsigned note) CRED_NOEXCEPT;
 
@@ -170,6 +179,7 @@ const char *CredAccountNoteText(unsigned note) CRED_NOEXCEPT;
 
 #define CRED_PAM_MAX_MESSAGES 16
 #define CRED_PAM_MAX_LINES 48
+#define CRED_PAM_MAX_SKIPPED 8
 
 /* What a module said through the conversation.  style: PAM_ERROR_MSG,
  * PAM_TEXT_INFO, or PAM_PROMPT_ECHO_ON for an echoed prompt (it got an
@@ -303,11 +313,20 @@ typedef struct CredAccount {
 
     CredSsh ssh;
 
+    /* When the verdict is unchecked: which check could not be made, and why
+     * (printable); "" when every check asked for or needed was made. */
+    char unchecked[CRED_MESSAGE_SIZE];
+    int nskipped; /* lines of the stack the PAM run did not run (skipped) */
+
     /* What PAM said, and the auth and account lines of the service (includes
      * followed).  Only the first nmessages and nstack entries are set. */
     int nmessages, nstack;
     CredPamMessage messages[CRED_PAM_MAX_MESSAGES];
     CredPamLine stack[CRED_PAM_MAX_LINES];
+    /* The lines the PAM run did not run, as it acts outside the process
+     * (pam_exec, pam_mount, ...): the stack was evaluated as if each had
+     * succeeded.  Only the first nskipped are set. */
+    CredPamLine skipped[CRED_PAM_MAX_SKIPPED];
 } CredAccount;
 
 /* ---- Analysis ------------------------------------------------------------ */
@@ -327,6 +346,8 @@ typedef struct CredLoginOptions {
                                means "sshd" */
     int ssh;                /* 1: sshd's own rules for the user from sshAddress */
     const char *sshAddress; /* null: "127.0.0.1" */
+    int costly;             /* 1: check a password even against a hash whose cost is far
+                               beyond its method's usual range (otherwise: unchecked) */
 } CredLoginOptions;
 
 /* CredAnalyzeAccount with options (may be null). */

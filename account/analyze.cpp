@@ -69,7 +69,7 @@ bool DirectoryPlaceholder(const struct passwd *pw, const char *source) {
 // or a hash; the hash, or the one under the lock, is described.  A given
 // password is checked whole against it: that one computation of the host's
 // crypt also shows whether the method is supported.
-void ReadState(const char *field, const char *password, CredAccount *out) {
+void ReadState(const char *field, const char *password, bool costly, CredAccount *out) {
     if (password != nullptr) out->passwordChecked = 1;
     if (password != nullptr) CopyText(out->checkedBy, sizeof out->checkedBy, "hash");
     if (field[0] == '\0') {
@@ -86,6 +86,16 @@ void ReadState(const char *field, const char *password, CredAccount *out) {
     out->hasHash = 1;
     CryptAnswer answer;
     bool tooLong = false, match = false;
+    DecodeHash(rest, &out->hash);
+    if (password != nullptr && out->hash.costly && !costly) {
+        // One computation would outlast any login: the password is not
+        // checked, and the verdict says so.
+        out->passwordChecked = 0;
+        out->checkedBy[0] = '\0';
+        MarkUnchecked(out, std::string("the password: the hash's cost is far beyond ") +
+                               out->hash.method + "'s usual range (checked only with --costly)");
+        password = nullptr;
+    }
     if (password != nullptr) match = PasswordMatches(password, rest, &tooLong, &answer);
     InspectHash(rest, &answer, &out->hash);
     if (password == nullptr) return;
@@ -143,6 +153,7 @@ CredVerdict Decide(const CredAccount &a) {
     if (a.pamRun && ((a.pamAuthenticateRun && a.pamAuthenticate.status != 0) ||
                      (a.pamAccountRun && a.pamAccount.status != 0)))
         return CRED_VERDICT_PAM_DENIED;
+    if (a.unchecked[0] != '\0') return CRED_VERDICT_UNCHECKED;
     return CRED_VERDICT_OK;
 }
 
@@ -176,8 +187,10 @@ void RunLoginPam(const CredAccount &a, const char *user, const char *password,
     // that no failure is counted against the user.
     bool wrong = a.passwordChecked && !a.directory && !a.authenticates &&
                  !(a.notes & CRED_NOTE_MATCHES_LOCKED);
-    PamRequest request{Service(o), user, password != nullptr ? password : "", module.c_str(),
-                       wrong ? "the password does not match the local hash" : nullptr};
+    const char *skip = wrong ? "the password does not match the local hash" : nullptr;
+    if (password != nullptr && !a.directory && a.hasHash && a.hash.costly && !o.costly)
+        skip = "the local hash is too costly to check without --costly";
+    PamRequest request{Service(o), user, password != nullptr ? password : "", module.c_str(), skip};
     RunPam(request, out);
     if (!a.directory || password == nullptr) return;
     // A directory's credential is checked by its module in the PAM run.
@@ -224,7 +237,7 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
         out->shadowLineBroken = FileHasUserLine(kShadowFile, out->user);
     }
     out->readable = out->from != nullptr;
-    if (out->readable && !out->directory) ReadState(field, password, out);
+    if (out->readable && !out->directory) ReadState(field, password, o.costly != 0, out);
 
     // The gates, whatever the password.
     bool root = pw->pw_uid == 0;
@@ -238,6 +251,8 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     bool pam = o.pamService != nullptr || (password != nullptr && (out->directory || o.ssh));
     if (pam) RunLoginPam(*out, pw->pw_name, password, o, out);
     if (o.ssh) CheckSsh(pw, o.sshAddress != nullptr ? o.sshAddress : "127.0.0.1", out);
+    if (o.ssh && out->ssh.unavailable != nullptr)
+        MarkUnchecked(out, std::string("sshd's rules: ") + out->ssh.unavailable);
     out->verdict = Decide(*out);
     return out->verdict;
 }
@@ -259,6 +274,11 @@ void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_
     CopyText(dst, size, src.substr(0, limit));
     for (char *c = dst; *c != '\0'; ++c)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) *c = '?';
+}
+
+void MarkUnchecked(CredAccount *out, std::string_view why) {
+    if (out->unchecked[0] == '\0')
+        CopyPrintable(out->unchecked, sizeof out->unchecked, why, sizeof out->unchecked - 1);
 }
 
 bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource) {
@@ -362,6 +382,8 @@ extern "C" const char *CredVerdictName(CredVerdict verdict) noexcept {
             return "no-shell";
         case CRED_VERDICT_SSH_DENIED:
             return "ssh-denied";
+        case CRED_VERDICT_UNCHECKED:
+            return "unchecked";
     }
     return "unknown";
 }
@@ -393,6 +415,10 @@ extern "C" const char *CredAccountNoteText(unsigned note) noexcept {
         "pam_unix cannot check another user's password unless run as root (unix_chkpwd refuses)",
         "this process may not read the pam_faillock tally: a lock was not ruled out",
         "a nologin file exists; root may still log in",
+        "lines of the stack that act outside this process were not run: the verdict assumes "
+        "that they succeed",
+        "a wrong password counts as a failed login where the credential is held, as for any "
+        "login",
     };
     static_assert(1u << (std::size(kTexts) - 1) == CRED_ANOTE_LAST);
     for (std::size_t i = 0; i < std::size(kTexts); ++i)

@@ -5,6 +5,7 @@
 #include <crypt.h>
 #include <string.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -341,12 +342,40 @@ const HashMethod &FindHashMethod(std::string_view hash) {
     return kMethods[std::size(kMethods) - 1];
 }
 
+namespace {
+
+unsigned long long Param(const CredHashInfo &info, std::string_view name,
+                         unsigned long long absent) {
+    for (int i = 0; i < info.nparams; ++i)
+        if (name == info.params[i].name) return info.params[i].value;
+    return absent;
+}
+
+// Whether a computation with these parameters would take far longer than a
+// login allows: more than about a hundred times the method's usual cost
+// (ten million rounds of the iterated methods; bcrypt's cost above 16; a
+// memory-hard method asking for more than 1 GiB).
+bool Costly(const CredHashInfo &info) {
+    std::string_view method = info.method;
+    if (method.substr(0, 6) == "bcrypt") return Param(info, "cost", 0) > 16;
+    if (method == "yescrypt" || method == "gost-yescrypt" || method == "scrypt") {
+        unsigned long long n = Param(info, "N", 0), r = Param(info, "r", 0),
+                           p = Param(info, "p", 1);
+        constexpr unsigned long long kBlocks = (1ull << 30) / 128;  // 1 GiB in blocks of 128 bytes
+        return r != 0 && p != 0 && (n > kBlocks / r || n * r > kBlocks / p);
+    }
+    return std::max(Param(info, "rounds", 0), Param(info, "count", 0)) > 10'000'000;
+}
+
+}  // namespace
+
 void DecodeHash(std::string_view hash, CredHashInfo *info) {
     *info = CredHashInfo{};
     const HashMethod &m = FindHashMethod(hash);
     info->method = m.name;
     info->problem = m.decode(hash, info);
     info->valid = info->problem == nullptr;
+    info->costly = Costly(*info);
 }
 
 bool PasswordMatches(const char *password, const char *hash, bool *tooLong, CryptAnswer *answer) {

@@ -61,6 +61,10 @@ void CopyText(char *dst, std::size_t size, const char *src);
 void CopyText(char *dst, std::size_t size, std::string_view src);
 // The same, with control characters as '?' and at most limit characters.
 void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_t limit);
+// Records why a check that was asked for or needed could not be made (the
+// first such reason stays): the verdict is then unchecked, unless another
+// verdict refuses.
+void MarkUnchecked(CredAccount *out, std::string_view why);
 
 // ---- hashes.cpp: the table of hash methods, support and the password check --
 

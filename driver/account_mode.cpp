@@ -93,7 +93,7 @@ void RunAccountMode(int argc, char **argv) {
     if (password != nullptr && std::string_view(password) == "-") password = ReadPassword();
 
     static CredAccount account;
-    CredLoginOptions login{o.pamService, o.ssh ? 1 : 0, o.sshAddress};
+    CredLoginOptions login{o.pamService, o.ssh ? 1 : 0, o.sshAddress, o.costly ? 1 : 0};
     CredAnalyzeLogin(o.user, password, &login, &account);
     try {
         if (o.json)
@@ -106,7 +106,7 @@ void RunAccountMode(int argc, char **argv) {
         std::fprintf(stderr, "credcheck: %s\n", e.what());
         Finish(1);
     }
-    Finish(static_cast<int>(account.verdict));
+    FinishReport(static_cast<int>(account.verdict));
 }
 
 }  // namespace credcheck

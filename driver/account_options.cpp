@@ -12,7 +12,7 @@ namespace credcheck {
 namespace {
 
 constexpr char kAccountUsage[] =
-    "usage: %1$s -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--json]\n"
+    "usage: %1$s -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]\n"
     "       %1$s -a --all [--json]\n";
 
 bool IsAddress(const char *text) {
@@ -38,10 +38,11 @@ std::string TakeOption(int argc, char **argv, int *index, AccountOptions &o) {
     std::string_view word = argv[*index];
     const char *next = *index + 1 < argc ? argv[*index + 1] : nullptr;
     bool nextIsWord = next != nullptr && next[0] != '-' && next[0] != '\0';
-    bool *flag = word == "--json"  ? &o.json
-                 : word == "--all" ? &o.all
-                 : word == "--ssh" ? &o.ssh
-                                   : nullptr;
+    bool *flag = word == "--json"     ? &o.json
+                 : word == "--all"    ? &o.all
+                 : word == "--ssh"    ? &o.ssh
+                 : word == "--costly" ? &o.costly
+                                      : nullptr;
     if (word == "--pam") {
         if (o.pamService != nullptr) return "--pam is given twice";
         if (!nextIsWord) return "--pam needs a service name";
@@ -77,6 +78,7 @@ std::string ParseAccountOptions(int argc, char **argv, AccountOptions &o) {
     if (o.user != nullptr) return "--all takes no user name or password: " + Quoted(o.user);
     if (o.pamService != nullptr) return "--pam does not go with --all";
     if (o.ssh) return "--ssh does not go with --all";
+    if (o.costly) return "--costly does not go with --all";
     return "";
 }
 

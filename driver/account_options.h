@@ -1,7 +1,7 @@
 // account_options.h - the command line of "credcheck -a": what the account
 // report (-a USER) and the whole-host audit (-a --all) are asked to do.
 //
-//   credcheck -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--json]
+//   credcheck -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]
 //   credcheck -a --all [--json]
 //
 // A word that starts with "-" is an option, except "-" itself; "--" ends the
@@ -23,6 +23,7 @@ struct AccountOptions {
     const char *sshAddress = "127.0.0.1";  // its ADDRESS, an IPv4 or IPv6 address
     bool json = false;
     bool all = false;
+    bool costly = false;  // --costly: check a password against a hash of any cost
 };
 
 // Reads argv[2] onwards into options.  Returns the empty string, or what is

@@ -166,6 +166,8 @@ std::string Reason(const CredAccount &a) {
                 return "PAM service " + PrintableName(a.pamService) + " refused: " + Decider(a);
             return "PAM service " + PrintableName(a.pamService) + " refused: " +
                    (a.pamAuthenticate.status != 0 ? a.pamAuthenticate.text : a.pamAccount.text);
+        case CRED_VERDICT_UNCHECKED:
+            return "not checked: " + PrintableName(a.unchecked);
     }
     return "";
 }
@@ -339,6 +341,7 @@ nlohmann::json AccountJson(const CredAccount &a) {
         {"verdict", CredVerdictName(a.verdict)},
         {"exit", static_cast<int>(a.verdict)},
         {"reason", Reason(a)},
+        {"unchecked", TextOrNull(a.unchecked)},
         {"bad_name", TextOrNull(a.badName)},
         {"source",
          {{"passwd", TextOrNull(a.passwdSource)}, {"shadow", TextOrNull(a.shadowSource)}}},

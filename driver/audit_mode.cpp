@@ -177,7 +177,7 @@ void RunAuditMode(const AccountOptions &options) {
         if (summary.incomplete)
             std::fprintf(stderr, "credcheck: no memory: the walk ended after %lu users\n",
                          summary.users);
-        Finish(flagged != 0 || summary.users == 0 || summary.incomplete ? 1 : 0);
+        FinishReport(flagged != 0 || summary.users == 0 || summary.incomplete ? 1 : 0);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "credcheck: %s\n", e.what());
         Finish(1);

@@ -58,6 +58,13 @@ void WipeAtExit(void *p, std::size_t size);
 void WipeArgumentAtExit(int argc, char **argv, int index);
 // Write out the report and end the process with status.
 [[noreturn]] void Finish(int status);
+// The same for a report that must reach standard output: when it could
+// not be written there, say so on standard error and end with status 2.
+[[noreturn]] void FinishReport(int status);
+// A closed standard input, output or error is held open on /dev/null
+// (read-only), so that no file the process opens takes its place and a
+// report written there fails as it should.
+void HoldStandardDescriptors();
 
 // ---- check_mode.cpp: -c mode and the checks -l mode shares ---------------
 

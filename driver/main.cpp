@@ -8,6 +8,7 @@
 #include "driver/help.h"
 
 int main(int argc, char **argv) {
+    credcheck::HoldStandardDescriptors();
     std::setlocale(LC_CTYPE, "");  // passwords typed in UTF-8 are read by character
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "credcheck";
     if (argc < 2) {

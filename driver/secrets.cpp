@@ -1,8 +1,11 @@
 // secrets.cpp - buffers that held a password, a guess or an encrypted
 // password are cleared before the process ends, on every path through
 // exit(), including the line editor's own fatal errors.
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +41,31 @@ void WipeAtExit(void *p, std::size_t size) {
 
 void WipeArgumentAtExit(int argc, char **argv, int index) {
     if (index < argc && argv[index] != nullptr) WipeAtExit(argv[index], std::strlen(argv[index]));
+}
+
+[[noreturn]] void FinishReport(int status) {
+    WipeAll();
+    errno = 0;
+    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (failed) {
+        int saved = errno;
+        std::fprintf(stderr, "credcheck: the report could not be written to standard output%s%s\n",
+                     saved != 0 ? ": " : "", saved != 0 ? std::strerror(saved) : "");
+        std::exit(kUsageStatus);
+    }
+    std::exit(status);
+}
+
+void HoldStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // Read-only, so that writing to a closed output still fails.
+        int held = open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
 }
 
 [[noreturn]] void Finish(int status) {
