@@ -25,9 +25,9 @@ _credcheck() {
         elif ((COMP_CWORD == 2)); then
             COMPREPLY=($(compgen -W '--all' -- "$cur") $(compgen -u -- "$cur"))
         else
-            # The options not given yet; --pam and --ssh only for a single user.
+            # The options not given yet; --pam, --ssh and --costly only for a single user.
             local options=' --json ' word
-            [[ ${COMP_WORDS[2]} != --all ]] && options+=' --pam --ssh '
+            [[ ${COMP_WORDS[2]} != --all ]] && options+=' --pam --ssh --costly '
             for word in "${COMP_WORDS[@]:2:COMP_CWORD-2}"; do
                 options=${options/ $word / }
             done

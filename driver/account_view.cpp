@@ -254,7 +254,8 @@ void PrintHashAndPassword(const CredAccount &a) {
                    std::string(h.method) + (params.empty() ? "" : ", " + params) + "; " +
                        (h.valid ? "syntax valid" : std::string("malformed: ") + h.problem) + "; " +
                        (h.supported ? "supported" : "not supported") +
-                       " by this host's crypt; strength " + CredStrengthName(h.strength));
+                       " by this host's crypt; strength " + CredStrengthName(h.strength) +
+                       (h.costly ? "; cost far beyond the method's usual range" : ""));
     }
     if (a.passwordChecked) {
         ReportLine(
@@ -279,6 +280,7 @@ nlohmann::json HashJson(const CredAccount &a) {
                         {"problem", nullptr},
                         {"supported", nullptr},
                         {"strength", nullptr},
+                        {"costly", nullptr},
                         {"under_lock", a.locked != 0}};
     if (a.hasHash) {
         j["method"] = h.method;
@@ -286,6 +288,7 @@ nlohmann::json HashJson(const CredAccount &a) {
         j["problem"] = TextOrNull(h.problem);
         j["supported"] = h.supported != 0;
         j["strength"] = CredStrengthName(h.strength);
+        j["costly"] = h.costly != 0;
     }
     return j;
 }

@@ -24,14 +24,17 @@ Modes:
   -g [SECONDS]
       Probe whether any encrypted password can be read: root, then every
       user, for at most SECONDS (no limit when missing).
-  -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--json]
+  -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]
       Account report: can USER log in, and if not, why not.  PASSWORD is
       checked when given; "-" reads it with masked entry at a terminal,
       otherwise as one line of standard input; a password that starts
       with "-" goes after "--".  --pam SERVICE also asks PAM through
-      SERVICE; --ssh asks about a login over ssh from ADDRESS (an IPv4 or
-      IPv6 address, 127.0.0.1 when left out); --json prints one JSON
-      object.
+      SERVICE (without a password, authentication is not run); --ssh asks
+      about a login over ssh from ADDRESS (an IPv4 or IPv6 address,
+      127.0.0.1 when left out); --costly checks PASSWORD even against a
+      hash whose cost is far beyond its method's usual range; --json
+      prints one JSON object.  The report changes nothing: no module that
+      acts outside this process is run, and no password is ever changed.
   -a --all [--json]
       Account report for every user; --json prints one JSON object per
       user, then a summary object with the host, the time and the version.
@@ -60,8 +63,12 @@ Exit status:
   13  -a: an access rule refused in the PAM run
   14  -a: the login shell refuses sessions, is missing or not executable
   15  -a: with --ssh, sshd's own rules refuse the user
+  16  -a: a check that was asked for or needed could not be made (PAM
+      could not be run, a hash too costly without --costly, sshd's
+      settings unavailable)
 -a takes the first of these that applies, in the order 3, 4, 5, 6, 7, 8,
-11, 12, 13, 15, 9, 14, 10.
+11, 12, 13, 15, 9, 14, 10, 16.  A report that cannot be written to
+standard output ends with status 2.
 )";
 
 int Flushed() {

@@ -38,6 +38,9 @@ USERS = {
     "junk": ("x", SECRET + ":abc:0:x:::::", "/bin/sh"),
     "huge": ("x", SECRET + ":99999999999999999999:0:99999999999999999999:::::", "/bin/sh"),
     "wrap": ("x", SECRET + ":%d:0:2147483648:7:4294967295::" % (TODAY - 100), "/bin/sh"),
+    # costs no login waits for: a check would run for minutes
+    "rounds": ("x", "$6$rounds=999999999$abcdefgh$" + "a" * 86 + AGE, "/bin/sh"),
+    "cost31": ("x", "$2b$31$" + harness.mkpasswd("-m", "bcrypt", "-R", "5", "pw")[7:] + AGE, "/bin/sh"),
 }
 # The aging boundaries: user -> ((last change, maximum, inactive, expiry),
 # (expired, password_expired, must_change, inactive), or None for a line the C library refuses).
@@ -113,6 +116,14 @@ CASES = [
      ["the shadow file has a line for this user that cannot be read"]),
     ("huge", ["secret"], b"", "unreadable", UNREADABLE, {"hash.unreadable": "no-shadow-entry"}, []),
     ("wrap", ["secret"], b"", "expired", UNREADABLE, {"account.password_expired": True}, []),
+    ("rounds", [], b"", "ok", UNREADABLE, {"hash.costly": True, "hash.valid": True, "hash.params": {"rounds": 999999999}},
+     ["cost far beyond the method's usual range"]),
+    ("rounds", ["secret"], b"", "unchecked", UNREADABLE, {"password.checked": False, "hash.costly": True},
+     ["Verdict:   unchecked (exit 16): not checked: the password: the hash's cost is far beyond sha512crypt's "
+      "usual range (checked only with --costly)"]),
+    ("cost31", ["pw", "--pam", "login"], b"", "unchecked", None,
+     {"hash.costly": True, "pam.authenticate.ok": None}, ["not run: the local hash is too costly"]),
+    ("alice", ["secret", "--costly"], b"", "ok", None, {"hash.costly": False}, []),
     ("netuser", ["netpass"], b"", "ok", "ok",
      {"source.passwd": "credtest", "source.shadow": "credtest"}, []),
     ("split", [], b"", "ok", "ok", {"source.passwd": "files", "source.shadow": "credtest"}, []),
@@ -219,7 +230,7 @@ class AccountReportTest(harness.WorldProgramTest):
         for user, args, disable, calls, supported in (
                 ("alice", [], None, 0, True), ("alice", ["secret"], None, 1, True),
                 ("m0", ["pw"], None, 1, True), ("m0", [], None, 0, True),
-                ("bigc", [], None, 1, False), ("bigc", ["pw"], None, 1, False),
+                ("bigc", [], None, 1, False), ("bigc", ["pw"], None, 1, False), ("rounds", ["pw"], None, 0, True),
                 ("alice", [], "$6$", 0, False), ("alice", ["secret"], "$6$", 1, False)):
             with self.subTest(user=user, args=args, disable=disable):
                 r, n = run(self.world, [self.program, "-a", user] + args + ["--json"], disable)

@@ -12,8 +12,8 @@ import harness  # noqa: E402
 
 # in the order of the text
 HELP = ["-l [USER [PASSWORD [-g METHOD]]]", "-c [ENCRYPTED [GUESS]]", "-g [SECONDS]",
-        "-a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--json]", "-a --all [--json]", "--help",
-        "--version"] + ["\n  %d " % s for s in range(16)]
+        "-a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]", "-a --all [--json]",
+        "--help", "--version"] + ["\n  %d " % s for s in range(17)]
 MD5_X = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/"  # openssl passwd -1 -salt abcdefgh x
 WORLD = dict(passwd="alice:x:1000:1000::/:/bin/sh\n", shadow="alice:%s:19000:0:99999:7:::\n" % MD5_X,
              shells="/bin/sh\n", pamd={"login": "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"})
@@ -44,14 +44,17 @@ RUNS = [
     (["-a", "alice", "--ssh", "1.2.3"], "", usage('--ssh: "1.2.3" is not an IPv4 or IPv6 address')),
     (["-a", "--all", "alice"], "", usage('--all takes no user name or password: "alice"')),
     (["-a", "--all", "--pam", "login"], "", usage("--pam does not go with --all")),
+    (["-a", "--all", "--costly"], "", usage("--costly does not go with --all")),
     # what the command line lets through reaches the report
     (["-a", "--json", "alice", "x"], "", (0, r'\A\{.*"verdict":"ok"', r"\A\Z")),
     (["-a", "alice", "--", "--"], "", (9, r"Verdict: +wrong-password", r"\A\Z")),
     (["-a", "alice", "-", "--json"], "x\n", (0, r'"verdict":"ok"', r"\A\Z")),
     (["-a", "--", "--json"], "", (3, r"Verdict: +no-such-user", r"\A\Z")),
-    (["-a", "alice", "--ssh", "--json"], "", (0, r'"ssh":\{"address":"127\.0\.0\.1"', r"\A\Z")),
-    (["-a", "alice", "--ssh", "::1", "--json"], "", (0, r'"ssh":\{"address":"::1"', r"\A\Z")),
-    (["-a", "alice", "x", "--ssh", "192.0.2.1", "--pam", "login", "--json"], "", (0, r'"service":"login"', r"\A\Z")),
+    # (the world has no sshd_config: sshd's rules are unchecked)
+    (["-a", "alice", "--ssh", "--json"], "", (16, r'"ssh":\{"address":"127\.0\.0\.1"', r"\A\Z")),
+    (["-a", "alice", "--ssh", "::1", "--json"], "", (16, r'"ssh":\{"address":"::1"', r"\A\Z")),
+    (["-a", "alice", "x", "--ssh", "192.0.2.1", "--pam", "login", "--json"], "",
+     (16, r'"service":"login".*"verdict":"unchecked"', r"\A\Z")),
     (["-a", "--json", "--all"], "", (1, r'\{"summary":\{.*"host":.*"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ".*'
                                         r'"version":"\d+\.\d+\.\d+"', r"\A\Z")),
 ]
@@ -61,8 +64,8 @@ PAM = set(os.listdir("/etc/pam.d")) if os.path.isdir("/etc/pam.d") else set()
 COMPLETIONS = [("", {"-l", "-c", "-g", "-a", "--help", "--version"}, False), ("--", {"--help", "--version"}, False),
                ("-l ro", {"root"}, True), ("-l root pw ", {"-g"}, False), ("-l root pw -g ", {"1", "2"}, False),
                ("-c ", set(), False), ("-a --a", {"--all"}, False), ("-a ro", {"root"}, True),
-               ("-a --all ", {"--json"}, False), ("-a root - ", {"--pam", "--ssh", "--json"}, False),
-               ("-a root --json ", {"--pam", "--ssh"}, False), ("-a root --pam ", PAM, False)]
+               ("-a --all ", {"--json"}, False), ("-a root - ", {"--pam", "--ssh", "--costly", "--json"}, False),
+               ("-a root --json ", {"--pam", "--ssh", "--costly"}, False), ("-a root --pam ", PAM, False)]
 COMPLETE = r"""source "$1"; shift
 how=$(complete -p credcheck) && echo "$how" && fn=${how#*-F } && fn=${fn%% *} || exit 9
 COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
@@ -82,6 +85,22 @@ class CommandLineTest(unittest.TestCase):
                     self.assertEqual(r.status, status, r)
                     self.assertRegex(r.out, out)
                     self.assertRegex(r.err, err)
+            # a report that cannot be written: a message and status 2, however the output fails
+            full = "exec >/dev/full; "
+            wrote = r"\Acredcheck: the report could not be written to standard output(: .*)?\n2\n\Z"
+            for how, argv in ((full, "-a alice --json"), (full, "-a alice x"), (full, "-a --all"),
+                              ("exec >&-; ", "-a alice")):
+                with self.subTest(how=how, argv=argv):
+                    r = world.run(["bash", "-c", how + "%s %s; echo $? >&2" % (harness.program("credcheck"), argv)],
+                                  env=harness.LIBS)
+                    self.assertRegex(r.err, wrote)
+            read, closed = os.pipe()  # a reader that is gone, with SIGPIPE ignored
+            os.close(read)
+            p = subprocess.run(world.wrap(["bash", "-c", "trap '' PIPE; %s -a --all; echo $? >&2"
+                                           % harness.program("credcheck")]),
+                               stdout=closed, stderr=subprocess.PIPE, env=harness.clean_env(harness.LIBS))
+            os.close(closed)
+            self.assertRegex(p.stderr.decode(), wrote)
         with open("/dev/full", "w") as full:  # output that cannot be written is a failure
             self.assertEqual(subprocess.run([harness.program("credcheck"), "--help"], stdout=full).returncode, 1)
 
