@@ -53,6 +53,16 @@ set(CREDCHECK_COMPLETIONSDIR ${_cred_completions} CACHE STRING
 install(FILES ${PROJECT_SOURCE_DIR}/completion/credcheck.bash RENAME credcheck
   DESTINATION ${CREDCHECK_COMPLETIONSDIR} COMPONENT tool)
 
+# The hourly audit for node_exporter's textfile collector: a service and its
+# timer, which stays disabled until the administrator enables it.
+set(CREDCHECK_SYSTEMDUNITDIR lib/systemd/system CACHE STRING
+    "Where the systemd units are installed, under the prefix")
+configure_file(${PROJECT_SOURCE_DIR}/systemd/credcheck-textfile.service.in
+               ${PROJECT_BINARY_DIR}/systemd/credcheck-textfile.service @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/systemd/credcheck-textfile.service
+              ${PROJECT_SOURCE_DIR}/systemd/credcheck-textfile.timer
+  DESTINATION ${CREDCHECK_SYSTEMDUNITDIR} COMPONENT tool)
+
 # ---- Debian packages ------------------------------------------------------------
 # Each package, by component, with its own description; the libraries'
 # packages are named after their SONAMEs.

@@ -1,5 +1,5 @@
 # bash completion for credcheck: modes, options, user names for -l and -a,
-# PAM services for --pam.
+# PAM services for --pam, files for --output.
 
 _credcheck() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -18,7 +18,9 @@ _credcheck() {
         esac
         ;;
     -a)
-        if [[ $prev == --pam ]]; then
+        if [[ $prev == --output ]]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
+    elif [[ $prev == --pam ]]; then
             local services=(/etc/pam.d/*)
             [[ -e ${services[0]} ]] &&
                 COMPREPLY=($(compgen -W "${services[*]##*/}" -- "$cur"))
@@ -27,7 +29,11 @@ _credcheck() {
         else
             # The options not given yet; --pam, --ssh and --costly only for a single user.
             local options=' --json ' word
-            [[ ${COMP_WORDS[2]} != --all ]] && options+=' --pam --ssh --costly '
+            if [[ ${COMP_WORDS[2]} != --all ]]; then
+                options+=' --pam --ssh --costly '
+            else
+                options+=' --prometheus --output '
+            fi
             for word in "${COMP_WORDS[@]:2:COMP_CWORD-2}"; do
                 options=${options/ $word / }
             done

@@ -13,7 +13,7 @@ namespace {
 
 constexpr char kAccountUsage[] =
     "usage: %1$s -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]\n"
-    "       %1$s -a --all [--json]\n";
+    "       %1$s -a --all [--json | --prometheus] [--output FILE]\n";
 
 bool IsAddress(const char *text) {
     unsigned char buf[16];
@@ -38,15 +38,22 @@ std::string TakeOption(int argc, char **argv, int *index, AccountOptions &o) {
     std::string_view word = argv[*index];
     const char *next = *index + 1 < argc ? argv[*index + 1] : nullptr;
     bool nextIsWord = next != nullptr && next[0] != '-' && next[0] != '\0';
-    bool *flag = word == "--json"     ? &o.json
-                 : word == "--all"    ? &o.all
-                 : word == "--ssh"    ? &o.ssh
-                 : word == "--costly" ? &o.costly
-                                      : nullptr;
+    bool *flag = word == "--json"         ? &o.json
+                 : word == "--all"        ? &o.all
+                 : word == "--ssh"        ? &o.ssh
+                 : word == "--costly"     ? &o.costly
+                 : word == "--prometheus" ? &o.prometheus
+                                          : nullptr;
     if (word == "--pam") {
         if (o.pamService != nullptr) return "--pam is given twice";
         if (!nextIsWord) return "--pam needs a service name";
         o.pamService = argv[++*index];
+        return "";
+    }
+    if (word == "--output") {
+        if (o.output != nullptr) return "--output is given twice";
+        if (next == nullptr || next[0] == '\0') return "--output needs a file name";
+        o.output = argv[++*index];
         return "";
     }
     if (flag == nullptr) return "unknown option " + Quoted(argv[*index]);
@@ -74,7 +81,11 @@ std::string ParseAccountOptions(int argc, char **argv, AccountOptions &o) {
             wrong = TakeOption(argc, argv, &i, o);
         if (!wrong.empty()) return wrong;
     }
-    if (!o.all) return o.user == nullptr ? "-a needs a user name" : "";
+    if (!o.all && o.user == nullptr) return "-a needs a user name";
+    if (!o.all && o.prometheus) return "--prometheus goes with --all";
+    if (!o.all && o.output != nullptr) return "--output goes with --all";
+    if (!o.all) return "";
+    if (o.json && o.prometheus) return "--json and --prometheus exclude each other";
     if (o.user != nullptr) return "--all takes no user name or password: " + Quoted(o.user);
     if (o.pamService != nullptr) return "--pam does not go with --all";
     if (o.ssh) return "--ssh does not go with --all";

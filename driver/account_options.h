@@ -2,7 +2,7 @@
 // report (-a USER) and the whole-host audit (-a --all) are asked to do.
 //
 //   credcheck -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]
-//   credcheck -a --all [--json]
+//   credcheck -a --all [--json | --prometheus] [--output FILE]
 //
 // A word that starts with "-" is an option, except "-" itself; "--" ends the
 // options, so a password that starts with "-" comes after it (or through
@@ -23,7 +23,9 @@ struct AccountOptions {
     const char *sshAddress = "127.0.0.1";  // its ADDRESS, an IPv4 or IPv6 address
     bool json = false;
     bool all = false;
-    bool costly = false;  // --costly: check a password against a hash of any cost
+    bool costly = false;           // --costly: check a password against a hash of any cost
+    bool prometheus = false;       // --prometheus: the audit as Prometheus metrics
+    const char *output = nullptr;  // --output FILE: the audit replaces FILE
 };
 
 // Reads argv[2] onwards into options.  Returns the empty string, or what is

@@ -20,8 +20,12 @@ void PrintAccountText(const CredAccount &account);
 std::string Reason(const CredAccount &account);
 // A name as it may be shown: control and non-ASCII bytes as \xNN.
 std::string PrintableName(const char *text);
-// "-a --all [--json]".  Ends the process.
+// "-a --all [--json | --prometheus] [--output FILE]".  Ends the process.
 [[noreturn]] void RunAuditMode(const AccountOptions &options);
+// ---- audit_metrics.cpp: the audit as Prometheus metrics -------------------
+// The families of the audit; started: when the walk began (Unix time),
+// duration: its length in seconds; without success, no counts.
+void PrintMetrics(const CredAuditSummary &summary, bool success, double started, double duration);
 // One line of the text report: the label in a column of its own.
 void ReportLine(const char *label, const std::string &text);
 // "FILE refuses every user but root", with the file's message when it has one.

@@ -20,6 +20,7 @@ namespace {
 
 struct Audit {
     bool json = false;
+    bool metrics = false;  // only the counts: nothing per user
     // The names behind each finding, in walk order, for the summary.
     std::vector<std::string> named[CRED_FINDING_COUNT];
 };
@@ -66,6 +67,7 @@ void PrintJson(const nlohmann::json &j) {
 void VisitOne(const CredAccount *account, unsigned findings, void *context) {
     auto *audit = static_cast<Audit *>(context);
     const CredAccount &a = *account;
+    if (audit->metrics) return;
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         if (findings & (1u << bit)) audit->named[bit].push_back(a.user);
     if (audit->json) {
@@ -157,18 +159,31 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
     return nlohmann::json{{"summary", j}};
 }
 
+double Now() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 }  // namespace
 
 void RunAuditMode(const AccountOptions &options) {
     Audit audit;
     audit.json = options.json;
+    audit.metrics = options.prometheus;
+    if (options.output != nullptr) BeginOutput(options.output);
     CredAuditSummary summary;
     try {
+        double started = Now();
         unsigned long flagged = CredAuditHost(Visit, &audit, &summary);
-        if (audit.json)
+        double duration = Now() - started;
+        if (audit.metrics)
+            PrintMetrics(summary, summary.users != 0 && !summary.incomplete, started, duration);
+        else if (audit.json)
             PrintJson(SummaryJson(summary, audit));
         else
             PrintSummary(summary, audit);
+        if (OutputToFile()) CommitOutput();
         // An audit that saw nobody, or not everybody, has not found the host clean.
         if (summary.users == 0)
             std::fprintf(stderr,

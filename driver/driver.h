@@ -66,6 +66,18 @@ void WipeArgumentAtExit(int argc, char **argv, int index);
 // report written there fails as it should.
 void HoldStandardDescriptors();
 
+// ---- output.cpp: --output FILE, replaced atomically -----------------------
+
+// Send standard output to a new temporary file in FILE's folder (removed
+// if the process ends, or is ended by a signal, before CommitOutput).  A
+// failure names FILE on standard error and ends the process with status 2.
+void BeginOutput(const char *file);
+// Whether standard output goes to such a temporary file.
+bool OutputToFile();
+// Flush the report to the disk and rename it over FILE (mode 0644); a
+// failure leaves FILE as it was, names it and ends the process with 2.
+void CommitOutput();
+
 // ---- check_mode.cpp: -c mode and the checks -l mode shares ---------------
 
 // Check the built-in password against its DES crypt string and say whether

@@ -35,9 +35,12 @@ Modes:
       hash whose cost is far beyond its method's usual range; --json
       prints one JSON object.  The report changes nothing: no module that
       acts outside this process is run, and no password is ever changed.
-  -a --all [--json]
+  -a --all [--json | --prometheus] [--output FILE]
       Account report for every user; --json prints one JSON object per
-      user, then a summary object with the host, the time and the version.
+      user, then a summary object with the host, the time and the version;
+      --prometheus prints the counts as Prometheus metrics, for
+      node_exporter's textfile collector; --output FILE replaces FILE
+      atomically with the report.
 
 Options:
   --help     print this help and exit

@@ -20,13 +20,16 @@ build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev)
 test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev openssl
                python3 python3-pyte util-linux mount pkg-config pamtester whois bash
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
-               slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client)
+               slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client
+               prometheus-node-exporter prometheus systemd)
 
 # Services that the packages above may start on installing, each as
 # "service:package that brings it".  The directory tests start their own slapd
 # and SSSD in a namespace, so a service that installing its package started on
 # the host is stopped again; one that was installed before is left alone.
-services=(slapd:slapd sssd:sssd sssd:sssd-ldap ssh:openssh-server)
+# (The metrics tests start their own node_exporter, the same way.)
+services=(slapd:slapd sssd:sssd sssd:sssd-ldap ssh:openssh-server
+          prometheus-node-exporter:prometheus-node-exporter prometheus:prometheus)
 
 missing_packages() {
     local p

@@ -12,7 +12,8 @@ import harness  # noqa: E402
 
 # in the order of the text
 HELP = ["-l [USER [PASSWORD [-g METHOD]]]", "-c [ENCRYPTED [GUESS]]", "-g [SECONDS]",
-        "-a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]", "-a --all [--json]",
+        "-a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]",
+        "-a --all [--json | --prometheus] [--output FILE]",
         "--help", "--version"] + ["\n  %d " % s for s in range(17)]
 MD5_X = "$1$abcdefgh$znAnv9M.XU2pRYfmSs46h/"  # openssl passwd -1 -salt abcdefgh x
 WORLD = dict(passwd="alice:x:1000:1000::/:/bin/sh\n", shadow="alice:%s:19000:0:99999:7:::\n" % MD5_X,
@@ -45,6 +46,11 @@ RUNS = [
     (["-a", "--all", "alice"], "", usage('--all takes no user name or password: "alice"')),
     (["-a", "--all", "--pam", "login"], "", usage("--pam does not go with --all")),
     (["-a", "--all", "--costly"], "", usage("--costly does not go with --all")),
+    (["-a", "--all", "--prometheus", "--json"], "", usage("--json and --prometheus exclude each other")),
+    (["-a", "alice", "--prometheus"], "", usage("--prometheus goes with --all")),
+    (["-a", "alice", "--output", "f"], "", usage("--output goes with --all")),
+    (["-a", "--all", "--output"], "", usage("--output needs a file name")),
+    (["-a", "--all", "--output", "a", "--output", "b"], "", usage("--output is given twice")),
     # what the command line lets through reaches the report
     (["-a", "--json", "alice", "x"], "", (0, r'\A\{.*"verdict":"ok"', r"\A\Z")),
     (["-a", "alice", "--", "--"], "", (9, r"Verdict: +wrong-password", r"\A\Z")),
@@ -64,7 +70,7 @@ PAM = set(os.listdir("/etc/pam.d")) if os.path.isdir("/etc/pam.d") else set()
 COMPLETIONS = [("", {"-l", "-c", "-g", "-a", "--help", "--version"}, False), ("--", {"--help", "--version"}, False),
                ("-l ro", {"root"}, True), ("-l root pw ", {"-g"}, False), ("-l root pw -g ", {"1", "2"}, False),
                ("-c ", set(), False), ("-a --a", {"--all"}, False), ("-a ro", {"root"}, True),
-               ("-a --all ", {"--json"}, False), ("-a root - ", {"--pam", "--ssh", "--costly", "--json"}, False),
+               ("-a --all ", {"--json", "--prometheus", "--output"}, False), ("-a root - ", {"--pam", "--ssh", "--costly", "--json"}, False),
                ("-a root --json ", {"--pam", "--ssh", "--costly"}, False), ("-a root --pam ", PAM, False)]
 COMPLETE = r"""source "$1"; shift
 how=$(complete -p credcheck) && echo "$how" && fn=${how#*-F } && fn=${fn%% *} || exit 9
