@@ -193,6 +193,9 @@ class MetricsTest(harness.WorldProgramTest):
                             folder + "/credcheck-textfile.timer"], capture_output=True, text=True,
                            env=dict(os.environ, MANPATH=folder + "/man"))
         self.assertEqual((p.returncode, p.stdout + p.stderr), (0, ""))
+        p = subprocess.run(["ansible-playbook", "--syntax-check", "-i", "localhost,",
+                            os.path.join(harness.SOURCE, "examples", "fleet-textfile.yml")], capture_output=True)
+        self.assertEqual(p.returncode, 0, p)
 
 
 if __name__ == "__main__":
