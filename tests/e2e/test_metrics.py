@@ -134,9 +134,8 @@ class MetricsTest(harness.WorldProgramTest):
                     seen.append(f.read())
         reader = threading.Thread(target=read)
         reader.start()
-        writers = [subprocess.Popen(self.world.wrap([self.program, "-a", "--all", "--prometheus", "--output",
-                                                     self.file]), env=harness.clean_env(harness.LIBS))
-                   for _ in range(6)]
+        argv = self.world.wrap([self.program, "-a", "--all", "--prometheus", "--output", self.file])
+        writers = [subprocess.Popen(argv, env=harness.clean_env(harness.LIBS)) for _ in range(6)]
         statuses = [w.wait(timeout=harness.TIMEOUT) for w in writers]
         done.set()
         reader.join()
