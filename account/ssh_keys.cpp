@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -60,6 +61,7 @@ struct Folder {
     Fd fd;
     struct stat st;
     std::string path;
+    std::string acl;  // its access ACL, or empty
 };
 
 // A key file reached from /: the folders of its resolved path, the file
@@ -102,14 +104,60 @@ std::string RealPath(const std::string &path) {
     return real ? std::string(real.get()) : std::string();
 }
 
-// Whether the user has the permission want (S_IROTH or S_IXOTH) on st by
-// its mode: the owner's bits for the owner, the group's for a member, the
+// The access ACL of what fd refers to, in the kernel's format: empty when
+// it has none.  False when it has one that cannot be read.
+bool AccessAcl(int fd, std::string *acl) {
+    char data[4096];
+    ssize_t n = fgetxattr(fd, "system.posix_acl_access", data, sizeof data);
+    if (n < 0 && errno == EBADF) {  // an O_PATH descriptor: ask through its /proc link
+        std::string link = "/proc/self/fd/" + std::to_string(fd);
+        n = getxattr(link.c_str(), "system.posix_acl_access", data, sizeof data);
+    }
+    acl->assign(data, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return n >= 0 || errno == ENODATA || errno == ENOTSUP || errno == ENOENT;
+}
+
+bool InGroupList(const User &user, gid_t gid) {
+    return std::find(user.groups.begin(), user.groups.end(), gid) != user.groups.end();
+}
+
+// The kernel's decision by an ACL for a user other than the owner: the
+// user's own entry, else the groups' entries (any that grants), else the
+// others' entry; a named entry and the groups are limited by the mask.
+bool AclGrants(std::string_view acl, const struct stat &st, const User &user, unsigned want) {
+    enum : unsigned { kUser = 2, kGroupObj = 4, kGroup = 8, kMask = 0x10, kOther = 0x20 };
+    auto number = [&](std::size_t at, int bytes) {
+        unsigned v = 0;
+        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(acl[at + i]);
+        return v;
+    };
+    if (acl.size() < 4 || (acl.size() - 4) % 8 != 0 || number(0, 4) != 2) return false;
+    unsigned mask = 7, other = 0, own = 0;
+    bool named = false, member = false, groupGrants = false;
+    for (std::size_t at = 4; at < acl.size(); at += 8) {
+        unsigned tag = number(at, 2), perm = number(at + 2, 2), id = number(at + 4, 4);
+        if (tag == kMask) mask = perm;
+        if (tag == kOther) other = perm;
+        if (tag == kUser && id == user.pw->pw_uid) named = true, own = perm;
+        bool group = (tag == kGroupObj && InGroupList(user, st.st_gid)) ||
+                     (tag == kGroup && InGroupList(user, static_cast<gid_t>(id)));
+        member |= group;
+        groupGrants |= group && (perm & want) == want;
+    }
+    if (named) return (own & mask & want) == want;
+    if (member) return groupGrants && (mask & want) == want;
+    return (other & want) == want;
+}
+
+// Whether the user has the permission want (S_IROTH or S_IXOTH) on st,
+// with its ACL acl (empty: none), as the kernel decides: the owner's bits
+// for the owner, else the ACL, else the group's bits for a member and the
 // others' for the rest; root passes.
-bool UserMay(const struct stat &st, const User &user, mode_t want) {
+bool UserMay(const struct stat &st, std::string_view acl, const User &user, mode_t want) {
     if (user.pw->pw_uid == 0) return true;
     if (st.st_uid == user.pw->pw_uid) return st.st_mode & (want << 6);
-    if (std::find(user.groups.begin(), user.groups.end(), st.st_gid) != user.groups.end())
-        return st.st_mode & (want << 3);
+    if (!acl.empty()) return AclGrants(acl, st, user, static_cast<unsigned>(want));
+    if (InGroupList(user, st.st_gid)) return st.st_mode & (want << 3);
     return st.st_mode & want;
 }
 
@@ -143,8 +191,9 @@ void PushParts(std::string_view path, std::vector<std::string> *todo) {
 
 bool OpenRoot(std::vector<Folder> *folders) {
     folders->clear();
-    Folder root{Fd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/"};
-    if (root.fd.fd < 0 || fstat(root.fd.fd, &root.st) != 0) return false;
+    Folder root{Fd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), {}, "/", {}};
+    if (root.fd.fd < 0 || fstat(root.fd.fd, &root.st) != 0 || !AccessAcl(root.fd.fd, &root.acl))
+        return false;
     folders->push_back(std::move(root));
     return true;
 }
@@ -157,25 +206,31 @@ std::string ReadLink(int fd) {
                : std::string();
 }
 
-// Opens the regular file at the end of the walk for reading, when the
-// user may read it and it is still the file that was looked at.
-bool OpenFile(const Folder &here, const std::string &name, const User &user, Reached *out,
-              CredSsh *ssh) {
+// Opens the regular file at the end of the walk (looked, an O_PATH
+// descriptor) for reading, when the user may read it.  It is reopened
+// through its /proc link, which names that very file, or, without /proc,
+// by name without following a link, and then it must be the same file.
+bool OpenFile(const Folder &here, const std::string &name, const Fd &looked, const User &user,
+              Reached *out, CredSsh *ssh) {
     std::string path = Child(here.path, name);
     if (!S_ISREG(out->st.st_mode)) {
         AddProblem(ssh, path, "not a regular file");
         return false;
     }
-    if (!UserMay(out->st, user, S_IROTH)) {
+    constexpr int kRead = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    std::string link = "/proc/self/fd/" + std::to_string(looked.fd);
+    out->file = Fd(open(link.c_str(), kRead & ~O_NOFOLLOW));
+    if (out->file.fd < 0) out->file = Fd(openat(here.fd.fd, name.c_str(), kRead));
+    struct stat now;
+    std::string acl;
+    if (out->file.fd < 0 || fstat(out->file.fd, &now) != 0 || now.st_dev != out->st.st_dev ||
+        now.st_ino != out->st.st_ino || !S_ISREG(now.st_mode))
+        return false;
+    if (!AccessAcl(out->file.fd, &acl) || !UserMay(now, acl, user, S_IROTH)) {
         AddProblem(ssh, path, "not readable by the user");
         return false;
     }
-    out->file = Fd(openat(here.fd.fd, name.c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat now;
-    if (out->file.fd < 0 || fstat(out->file.fd, &now) != 0 || now.st_dev != out->st.st_dev ||
-        now.st_ino != out->st.st_ino)
-        return false;
+    out->st = now;
     out->path = path;
     return true;
 }
@@ -200,7 +255,7 @@ bool Reach(const std::string &path, const User &user, Reached *out, CredSsh *ssh
             continue;
         }
         const Folder &here = out->folders.back();
-        if (!UserMay(here.st, user, S_IXOTH)) {
+        if (!UserMay(here.st, here.acl, user, S_IXOTH)) {
             AddProblem(ssh, here.path, "not searchable by the user");
             return false;
         }
@@ -216,10 +271,12 @@ bool Reach(const std::string &path, const User &user, Reached *out, CredSsh *ssh
         }
         if (todo.empty()) {
             out->st = st;
-            return OpenFile(here, name, user, out, ssh);
+            return OpenFile(here, name, fd, user, out, ssh);
         }
-        if (!S_ISDIR(st.st_mode) || out->folders.size() >= kDepthLimit) return false;
-        out->folders.push_back(Folder{std::move(fd), st, Child(here.path, name)});
+        std::string acl;
+        if (!S_ISDIR(st.st_mode) || out->folders.size() >= kDepthLimit || !AccessAcl(fd.fd, &acl))
+            return false;
+        out->folders.push_back(Folder{std::move(fd), st, Child(here.path, name), std::move(acl)});
     }
     AddProblem(ssh, out->folders.back().path, "not a regular file");
     return false;

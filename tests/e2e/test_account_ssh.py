@@ -24,6 +24,7 @@ USERS = {
     "whome": (2006, 2006, [], 0o777, 0o700, 0o600), "ghost": (2007, 4242, [], 0o755, 0o700, 0o600),
     "deep": (2008, 2008, [], 0o755, 0o700, 0o600), "linked": (2009, 2009, [], 0o755, 0o700, None),
     "sparse": (2010, 2010, [], 0o755, 0o700, 0o600), "race": (2011, 2011, [], 0o755, 0o700, 0o600),
+    "acl": (2012, 2012, [], 0o755, 0o700, 0o600),
 }
 HOMES = {"deep": "open/deep"}  # under a folder anyone may write: StrictModes stops at the home
 TEN, OTHER = ["--ssh", "10.1.2.3"], ["--ssh", "192.168.1.1"]
@@ -83,6 +84,7 @@ CASES = [
      {"ssh.strict_modes": [{"path": "/run/fifo", "problem": "not a regular file"},
                            {"path": "/dev/zero", "problem": "not a regular file"}]}),
     (MATCH, "sparse", TEN, "ok", {"ssh.keys": 2}),
+    (MATCH, "acl", TEN, DENIED, {"ssh.strict_modes.0.problem": "not readable by the user"}),
     # Keys sshd would not take: by type, by expiry-time, by their base64 and blob, by options.
     (KEYS % "dss" + MATCH, "alice", TEN, DENIED, {"ssh.reason": "password logins are off from 10.1.2.3 "
       "(PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized key is usable "
@@ -131,7 +133,12 @@ class SshReportTest(harness.WorldProgramTest):
         os.symlink("/home/secret/open", os.path.join(w.dir, "home/linked/.ssh/authorized_keys"))
         os.symlink("/home/secret", os.path.join(w.dir, "home/race/.ssh_link"))
         w.prepare += ["mount -t tmpfs -o mode=755 tmpfs /home && cp -a %s/home/. /home/" % w.dir, "mkdir /run/sshd",
-                      "truncate -s 50G /home/sparse/.ssh/authorized_keys", "mkfifo /run/fifo"]
+                      "truncate -s 50G /home/sparse/.ssh/authorized_keys", "mkfifo /run/fifo",
+                      # root's, mode 0644, with an ACL entry that leaves acl nothing (user::rw- user:acl:---
+                      # group::r-- mask::r-- other::r--)
+                      "chown root /home/acl/.ssh/authorized_keys && python3 -c 'import os, struct; os.setxattr("
+                      "\"/home/acl/.ssh/authorized_keys\", \"system.posix_acl_access\", struct.pack(\"<I\" + "
+                      "\"HHI\" * 5, 2, 1, 6, 0, 2, 0, 2012, 4, 4, 0, 16, 4, 0, 32, 4, 0))'"]
 
     @staticmethod
     def write_keys(w, key):
