@@ -330,14 +330,38 @@ bool MatchUserEntry(std::string_view user, const char *address, std::string_view
 
 // ---- ssh_keys.cpp: authorized keys -------------------------------------------------
 
+// What decides whether sshd takes a key, besides the file it is in: the
+// algorithm lists as "sshd -T" prints them (empty: not printed, so not
+// applied), StrictModes, forced-commands-only, and the time for
+// expiry-time="...".
+struct KeyRules {
+    bool strictModes = true;
+    bool forcedOnly = false;
+    std::string_view accepted;      // PubkeyAcceptedAlgorithms
+    std::string_view caAlgorithms;  // CASignatureAlgorithms, for cert-authority lines
+    long long now = 0;
+};
+
+// The keys counted, and of the lines that name a key but that sshd would
+// not use, how many and why the first (static text, or null).
+struct KeyTally {
+    int usable = 0;
+    int unusable = 0;
+    const char *why = nullptr;
+};
+
 // The keys sshd would use for pw from the AuthorizedKeysFile value files
 // (paths between spaces; %h, %u, %U, %% expanded; relative ones under the
-// home).  With strictModes, files StrictModes refuses are left out and
-// named in ssh->problems; a key whose from="..." option does not admit
-// ssh->address does not count, and with forcedOnly only keys that force a
-// command count.
-int CountAuthorizedKeys(const struct passwd *pw, std::string_view files, bool strictModes,
-                        bool forcedOnly, CredSsh *ssh);
+// home).  Each file is reached from / one folder at a time, links followed
+// by hand and nothing opened but folders (without reading) and regular
+// files, with the user's permissions checked on what was opened; a file the
+// user could not read counts nothing and is named in ssh->problems, as are
+// the files StrictModes refuses.  A key counts when its type is accepted,
+// it decodes to a key of the type its line names, and its options
+// (from="...", expiry-time="...", command="..." with forcedOnly) admit
+// ssh->address now.
+KeyTally CountAuthorizedKeys(const struct passwd *pw, std::string_view files, const KeyRules &rules,
+                             CredSsh *ssh);
 
 }  // namespace credaccount
 

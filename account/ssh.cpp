@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ struct SshdSettings {
     std::string keyFiles = ".ssh/authorized_keys";
     bool keysElsewhere = false;  // AuthorizedKeysCommand or TrustedUserCAKeys
     std::string methods = "any";
+    std::string accepted, caAlgorithms;  // empty when sshd does not print them
 };
 
 // The lists print one entry a line, and add up; the rest one line each.
@@ -63,6 +65,10 @@ SshdSettings ReadSettings(const std::string &text) {
             s.keysElsewhere |= !value.empty() && value != "none";
         } else if (key == "authenticationmethods") {
             s.methods = value;
+        } else if (key == "pubkeyacceptedalgorithms" || key == "pubkeyacceptedkeytypes") {
+            s.accepted = value;
+        } else if (key == "casignaturealgorithms") {
+            s.caAlgorithms = value;
         }
     }
     return s;
@@ -164,7 +170,7 @@ bool AnyCompletes(const std::string &methods, bool password, bool kbd, bool keys
 
 // Passwords (PasswordAuthentication, or KbdInteractiveAuthentication with
 // UsePAM) and keys, for root as PermitRootLogin leaves them.
-void WaysIn(const SshdSettings &s, const struct passwd *pw, CredSsh *ssh) {
+KeyTally WaysIn(const SshdSettings &s, const struct passwd *pw, CredSsh *ssh) {
     bool root = pw->pw_uid == 0;
     const std::string &prl = s.permitRootLogin;
     bool keysOnly = root && prl != "yes";
@@ -178,10 +184,18 @@ void WaysIn(const SshdSettings &s, const struct passwd *pw, CredSsh *ssh) {
         ssh->passwordOff = s.kbdInteractive ? "PasswordAuthentication no, UsePAM no"
                                             : "PasswordAuthentication no, "
                                               "KbdInteractiveAuthentication no";
+    KeyTally tally;
     if (!s.pubkey) {
         ssh->keysOff = "PubkeyAuthentication no";
     } else {
-        ssh->keys = CountAuthorizedKeys(pw, s.keyFiles, s.strictModes, forcedOnly, ssh);
+        KeyRules rules;
+        rules.strictModes = s.strictModes;
+        rules.forcedOnly = forcedOnly;
+        rules.accepted = s.accepted;
+        rules.caAlgorithms = s.caAlgorithms;
+        rules.now = static_cast<long long>(std::time(nullptr));
+        tally = CountAuthorizedKeys(pw, s.keyFiles, rules, ssh);
+        ssh->keys = tally.usable;
         if (ssh->keys == 0 && s.keysElsewhere) ssh->keys = -1;
     }
     ssh->password = AnyCompletes(s.methods, password, kbd, false);
@@ -193,15 +207,21 @@ void WaysIn(const SshdSettings &s, const struct passwd *pw, CredSsh *ssh) {
                       "no list of AuthenticationMethods %s can be completed from %s",
                       s.methods.c_str(), ssh->address);
     }
+    return tally;
 }
 
-void NoWayReason(CredSsh *ssh) {
-    std::string keys = ssh->keysOff != nullptr
-                           ? std::string("key logins are off (") + ssh->keysOff + ")"
-                       : ssh->nproblems > 0 ? "no authorized key is usable (StrictModes refuses " +
-                                                  std::to_string(ssh->nproblems) + " path" +
-                                                  (ssh->nproblems > 1 ? "s)" : ")")
-                                            : "no authorized key is usable";
+// Why no key is usable: the paths refused, else the keys sshd would not
+// take and why the first of them.
+void NoWayReason(CredSsh *ssh, const KeyTally &tally) {
+    std::string keys =
+        ssh->keysOff != nullptr ? std::string("key logins are off (") + ssh->keysOff + ")"
+        : ssh->nproblems > 0
+            ? "no authorized key is usable (StrictModes refuses " + std::to_string(ssh->nproblems) +
+                  " path" + (ssh->nproblems > 1 ? "s)" : ")")
+        : tally.unusable > 0
+            ? "no authorized key is usable (sshd would not use " + std::to_string(tally.unusable) +
+                  " key" + (tally.unusable > 1 ? "s; the first: " : ": ") + tally.why + ")"
+            : "no authorized key is usable";
     std::snprintf(ssh->reason, sizeof ssh->reason, "password logins are off from %s (%s), and %s",
                   ssh->address, ssh->passwordOff, keys.c_str());
 }
@@ -261,8 +281,8 @@ void CheckSsh(const struct passwd *pw, const char *address, CredAccount *out) {
     ssh->allowed = !Refuses(settings, pw, address, &refusal);
     CopyText(ssh->rule, sizeof ssh->rule, refusal.rule);
     CopyText(ssh->reason, sizeof ssh->reason, refusal.reason);
-    WaysIn(settings, pw, ssh);
-    if (ssh->allowed && !ssh->password && ssh->keys == 0) NoWayReason(ssh);
+    KeyTally tally = WaysIn(settings, pw, ssh);
+    if (ssh->allowed && !ssh->password && ssh->keys == 0) NoWayReason(ssh, tally);
     // Patterns and group names come from files: no control character is shown.
     for (char *text : {ssh->rule, ssh->reason})
         for (char *c = text; *c != '\0'; ++c)

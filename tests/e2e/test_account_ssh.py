@@ -2,6 +2,7 @@
 /etc/ssh (a config per row of CASES, a host key made by ssh-keygen), homes on
 a tmpfs and a private PAM stack."""
 
+import json
 import os
 import subprocess
 import sys
@@ -21,11 +22,14 @@ USERS = {
     "bob": (2002, 2002, ["staff"], 0o755, 0o700, None), "carol": (2003, 2003, ["wheel"], 0o755, 0o700, None),
     "wfile": (2004, 2004, [], 0o755, 0o700, 0o646), "wssh": (2005, 2005, [], 0o755, 0o777, 0o600),
     "whome": (2006, 2006, [], 0o777, 0o700, 0o600), "ghost": (2007, 4242, [], 0o755, 0o700, 0o600),
-    "deep": (2008, 2008, [], 0o755, 0o700, 0o600),
+    "deep": (2008, 2008, [], 0o755, 0o700, 0o600), "linked": (2009, 2009, [], 0o755, 0o700, None),
+    "sparse": (2010, 2010, [], 0o755, 0o700, 0o600), "race": (2011, 2011, [], 0o755, 0o700, 0o600),
+    "acl": (2012, 2012, [], 0o755, 0o700, 0o600),
 }
 HOMES = {"deep": "open/deep"}  # under a folder anyone may write: StrictModes stops at the home
 TEN, OTHER = ["--ssh", "10.1.2.3"], ["--ssh", "192.168.1.1"]
 DENIED = "ssh-denied"
+KEYS = "AuthorizedKeysFile /etc/ssh/keys/%s\n"
 # (config after HEAD, user, arguments, verdict, {JSON path: value})
 CASES = [
     ("DenyUsers al?ce@10.0.0.0/8\n", "alice", TEN, DENIED,
@@ -68,10 +72,30 @@ CASES = [
     ("AuthenticationMethods password\n", "root", TEN, DENIED, {"ssh.rule": "AuthenticationMethods password"}),
     ("AuthorizedKeysCommand /bin/true\nAuthorizedKeysCommandUser nobody\n" + MATCH, "bob", TEN, "ok",
      {"ssh.keys": None}),
-    # Unknown settings refuse nothing: the rest of the report stands.
-    ("NoSuchOption yes\n", "alice", TEN, "ok",
+    # Unknown settings refuse nothing, and say that sshd's rules were not checked.
+    ("NoSuchOption yes\n", "alice", TEN, "unchecked",
      {"ssh.unavailable": "sshd could not print its settings: /etc/ssh/sshd_config: line 3: "
       "Bad configuration option: NoSuchOption", "ssh.allowed": None}),
+    # A file the user cannot reach counts nothing, nor one that is not a regular file, a FIFO or a
+    # device (never opened), nor what lies under a FIFO; a sparse file is read up to its limit.
+    (MATCH, "linked", TEN, DENIED,
+     {"ssh.keys": 0, "ssh.strict_modes": [{"path": "/home/secret", "problem": "not searchable by the user"}]}),
+    ("AuthorizedKeysFile /run/fifo /run/fifo/keys /dev/zero\n" + MATCH, "alice", TEN, DENIED,
+     {"ssh.strict_modes": [{"path": "/run/fifo", "problem": "not a regular file"},
+                           {"path": "/dev/zero", "problem": "not a regular file"}]}),
+    (MATCH, "sparse", TEN, "ok", {"ssh.keys": 2}),
+    (MATCH, "acl", TEN, DENIED, {"ssh.strict_modes.0.problem": "not readable by the user"}),
+    # Keys sshd would not take: by type, by expiry-time, by their base64 and blob, by options.
+    (KEYS % "dss" + MATCH, "alice", TEN, DENIED, {"ssh.reason": "password logins are off from 10.1.2.3 "
+      "(PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized key is usable "
+      "(sshd would not use 1 key: its type is not in PubkeyAcceptedAlgorithms)"}),
+    (KEYS % "dss" + "PubkeyAcceptedAlgorithms +ssh-dss\n", "alice", TEN, "ok", {"ssh.keys": 1}),
+    (KEYS % "rsa" + "PubkeyAcceptedAlgorithms rsa-sha2-512\n", "alice", TEN, "ok", {"ssh.keys": 1}),
+    (KEYS % "rsa" + "PubkeyAcceptedAlgorithms ssh-ed25519\n" + MATCH, "alice", TEN, DENIED, {"ssh.keys": 0}),
+    (KEYS % "expiry" + MATCH, "alice", TEN, "ok", {"ssh.keys": 1}),
+    (KEYS % "broken" + MATCH, "alice", TEN, DENIED, {"ssh.keys": 0, "ssh.reason": "password logins are off from "
+      "10.1.2.3 (PasswordAuthentication no, KbdInteractiveAuthentication no), and no authorized key is usable "
+      "(sshd would not use 5 keys; the first: its base64 does not decode to a key of the type its line names)"}),
     # With a password, PAM runs sshd's service unless --pam names another.
     (MATCH, "alice", ["secret"] + TEN, "ok", {"pam.service": "sshd", "pam.account.ok": True}),
     (MATCH, "alice", ["secret", "--pam", "private"] + TEN, "pam-denied", {"pam.service": "private"}),
@@ -97,9 +121,42 @@ class SshReportTest(harness.WorldProgramTest):
         with open(os.path.join(w.dir, "ssh", "host_key.pub")) as f:
             key = f.read().strip()
         w.write("ssh/keys/carol", 'from="10.0.0.0/8,!10.9.9.9" %s\n%s\n' % (key, key))
+        cls.write_keys(w, key)
         for name, (uid, gid, _, home, dot, keys) in USERS.items():
             cls.make_home(w, name, uid, gid, home, dot, keys, key)
-        w.prepare += ["mount -t tmpfs -o mode=755 tmpfs /home && cp -a %s/home/. /home/" % w.dir, "mkdir /run/sshd"]
+        # A root-only folder with keys anyone may read: linked's authorized_keys links to them, and race's
+        # .ssh turns into a link to the folder and back.
+        secret = os.path.join(w.dir, "home", "secret")
+        os.mkdir(secret, 0o700)
+        for name, mode in (("open", 0o644), ("authorized_keys", 0o600)):
+            w.write("home/secret/" + name, (key + "\n") * 3, mode)
+        os.symlink("/home/secret/open", os.path.join(w.dir, "home/linked/.ssh/authorized_keys"))
+        os.symlink("/home/secret", os.path.join(w.dir, "home/race/.ssh_link"))
+        w.prepare += ["mount -t tmpfs -o mode=755 tmpfs /home && cp -a %s/home/. /home/" % w.dir, "mkdir /run/sshd",
+                      "truncate -s 50G /home/sparse/.ssh/authorized_keys", "mkfifo /run/fifo",
+                      # root's, mode 0644, with an ACL entry that leaves acl nothing (user::rw- user:acl:---
+                      # group::r-- mask::r-- other::r--)
+                      "chown root /home/acl/.ssh/authorized_keys && python3 -c 'import os, struct; os.setxattr("
+                      "\"/home/acl/.ssh/authorized_keys\", \"system.posix_acl_access\", struct.pack(\"<I\" + "
+                      "\"HHI\" * 5, 2, 1, 6, 0, 2, 0, 2012, 4, 4, 0, 16, 4, 0, 32, 4, 0))'"]
+
+    @staticmethod
+    def write_keys(w, key):
+        """Key files for the KEYS rows, each with its own kind of key sshd would not take."""
+        keys = {}
+        for kind in ("dsa", "rsa"):
+            path = os.path.join(w.dir, kind)
+            subprocess.run(["ssh-keygen", "-q", "-t", kind, "-N", "", "-f", path], check=True)
+            with open(path + ".pub") as f:
+                keys[kind] = f.read().strip()
+            os.remove(path), os.remove(path + ".pub")
+        kind, blob = key.split()[:2]
+        w.write("ssh/keys/dss", keys["dsa"] + "\n")
+        w.write("ssh/keys/rsa", keys["rsa"] + "\n")
+        w.write("ssh/keys/expiry", 'expiry-time="20200101" %s\nexpiry-time="20991231235959Z",command="a, b" %s\n'
+                'expiry-time="2099" %s\nexpiry-time="20200101T00" %s\n' % (key, key, key, key))
+        w.write("ssh/keys/broken", "%s AAAA%%%%%s\nssh-rsa %s\n%s %s\nno-such-option %s\nprincipals=\"a\" %s\n" % (
+            kind, blob[8:], blob, kind, blob[:-2], key, key))
 
     @staticmethod
     def make_home(w, name, uid, gid, home, dot, keys, key):
@@ -137,6 +194,17 @@ class SshReportTest(harness.WorldProgramTest):
             "key is usable (StrictModes refuses 1 path)"]])
         self.text(self.config("DenyUsers bob\n"), ["bob", "--ssh"],
                   ["SSH:       from 127.0.0.1: refused by DenyUsers bob\n"])
+
+    def test_folder_swapped_while_read(self):
+        # race's .ssh turns into a link to the root-only folder and back while credcheck runs: the
+        # three keys there never count; runs see race's own two, or none through the link.
+        swap = ("import ctypes\nx = ctypes.CDLL(None).renameat2\nwhile True: x(-100, b\".ssh\", -100, "
+                "b\".ssh_link\", 2)")  # RENAME_EXCHANGE: .ssh is always there, a folder or a link
+        script = ("cd /home/race && { python3 -c '%s' & } && for i in $(seq 100); do %s -a race --ssh 10.1.2.3 "
+                  "--json; echo; done; kill $!" % (swap, self.program))
+        r = self.config(MATCH).run(["sh", "-c", script])
+        counts = {json.loads(line)["ssh"]["keys"] for line in r.out.splitlines() if line}
+        self.assertEqual(counts, {0, 2}, r.err)
 
     def test_settings_unreadable_as_another_user(self):
         # sshd -T needs the host key, which only root may read.
