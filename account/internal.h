@@ -150,7 +150,8 @@ struct PamStackLine {
 struct PamStack {
     std::vector<PamStackLine> lines;  // auth, account, password, session; includes followed
     bool fromOther = false;           // the service has no file of its own: "other" answered
-    bool complete = true;             // false: too many lines, the rest was not read
+    bool complete = true;             // false: the reading was cut, the rest was not read
+    std::string cut;                  // why it was cut (printable), "" when complete
     bool aborts = false;              // the service's file fails to load: PAM does not start
 };
 
@@ -159,6 +160,14 @@ struct PamStack {
 // line of comes from "other", as Linux-PAM does.  False when neither has it.
 bool ReadPamStack(const char *service, PamStack *stack, const char *confdir = "/etc/pam.d",
                   const char *pamConf = "/etc/pam.conf");
+// How ReadRegularFile read a file: kMissing when it cannot be found or
+// opened (errno says why), kSpecial when it is not a regular file (it is
+// then never opened), kFailed on a read error.
+enum class FileRead { kRead, kMissing, kSpecial, kFailed };
+// Reads at most limit bytes of the regular file at path (links followed)
+// into *text; *more (when not null) says whether the file holds more.
+FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text,
+                         bool *more = nullptr);
 // A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
 std::string_view BaseName(std::string_view path);
 // A service name as Linux-PAM takes it: in lower case.
