@@ -164,10 +164,11 @@ bool ReadPamStack(const char *service, PamStack *stack, const char *confdir = "/
 // opened (errno says why), kSpecial when it is not a regular file (it is
 // then never opened), kFailed on a read error.
 enum class FileRead { kRead, kMissing, kSpecial, kFailed };
-// Reads at most limit bytes of the regular file at path (links followed)
-// into *text; *more (when not null) says whether the file holds more.
+// Reads at most limit bytes of the regular file at path (links followed,
+// unless follow is false: a link is then special) into *text; *more (when
+// not null) says whether the file holds more.
 FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text,
-                         bool *more = nullptr);
+                         bool *more = nullptr, bool follow = true);
 // A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
 std::string_view BaseName(std::string_view path);
 // A service name as Linux-PAM takes it: in lower case.

@@ -326,16 +326,18 @@ class Reader {
 
 }  // namespace
 
-FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text, bool *more) {
+FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text, bool *more,
+                         bool follow) {
     text->clear();
     if (more != nullptr) *more = false;
     // The type is asked before the open: opening a device may act, and a
     // FIFO's open waits for a writer.  The open does not wait either, in
     // case the file changed in between, and what it opened is asked again.
     struct stat st;
-    if (stat(path, &st) != 0) return FileRead::kMissing;
+    if ((follow ? stat(path, &st) : lstat(path, &st)) != 0) return FileRead::kMissing;
     if (!S_ISREG(st.st_mode)) return FileRead::kSpecial;
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    if (fd < 0 && errno == ELOOP && !follow) return FileRead::kSpecial;
     if (fd < 0) return FileRead::kMissing;
     FileRead result = FileRead::kRead;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) result = FileRead::kSpecial;

@@ -5,6 +5,8 @@ or written as pam_faillock writes them (faillock(8) reads both the same);
 every report must leave the tally byte for byte as it was."""
 
 import os
+import signal
+import subprocess
 import sys
 import time
 import unittest
@@ -34,6 +36,21 @@ TALLIES = {"lockme": tally(30, 20, 10), "oldtally": tally(7230, 7220, 7210), "sp
 LOGIN = harness.FAILLOCK_STACK % "pam_unix.so nodelay"
 FAILLOCK_CONF = "dir = %s\ndeny = 3\nfail_interval = 900\nunlock_time = 600\nnodelay\n"
 UNLOCK = time.gmtime(NOW - 10 + 600)
+# Files no report may block on, or read or copy without end: shell lines that make one at %s.
+HOSTILE = {"fifo": "mkfifo %s", "zero": "ln -s /dev/zero %s", "folder": "mkdir %s", "sparse": "truncate -s 50G %s"}
+# A stack whose includes explode: three per file, fifteen deep.
+EXPLODE = dict({"f%d" % i: "auth include f%d\n" % (i + 1) * 3 for i in range(14)}, f14="")
+PAM_RUN = ["alice", "secret", "--pam", "login"]
+# A module that says it runs (a file at its argument), then waits for a signal.
+WAIT_MODULE = """#include <fcntl.h>
+#include <security/pam_modules.h>
+#include <unistd.h>
+int pam_sm_authenticate(pam_handle_t *h, int f, int argc, const char **argv) {
+    close(open(argv[0], O_WRONLY | O_CREAT, 0600));
+    for (;;) pause();
+}
+int pam_sm_setcred(pam_handle_t *h, int f, int argc, const char **argv) { return PAM_SUCCESS; }
+"""
 
 # (world, user, as uid 65534, verdict, {JSON path: value}, text lines)
 ROWS = [
@@ -91,6 +108,64 @@ class GatesTest(harness.WorldProgramTest):
                 world.write("tally/" + user, data, 0o600)
             world.write("security/faillock.conf", FAILLOCK_CONF % os.path.join(world.dir, "tally") + extra)
             cls.worlds[name] = world
+
+    def hostile_world(self, pamd):
+        world = self.make_world(passwd="alice:x:3000:0::/:/bin/sh\n", shadow="alice:%s\n" % (SECRET + SHADOW),
+                                group="root:x:0:\n", shells="/bin/sh\n", pamd=pamd)
+        world.write("security/faillock.conf", FAILLOCK_CONF % "/run/faillock")
+        return world
+
+    def test_special_and_huge_files_are_not_read_whole(self):
+        world = self.hostile_world({"login": LOGIN})
+        for kind, make in HOSTILE.items():
+            for where in ("/run/faillock/alice", "/run/nologin"):
+                with self.subTest(kind=kind, where=where):
+                    world.prepare = ["mkdir /run/faillock", make % where]
+                    nologin = where == "/run/nologin"
+                    verdict = "no-login" if nologin else "ok"
+                    plain = self.report(world, ["alice"], verdict)
+                    pam = self.report(world, PAM_RUN, verdict)["pam"]["authenticate"]
+                    if nologin:
+                        self.assertEqual(plain["gates"]["nologin"], {"file": where, "message": ""})
+                        continue
+                    self.assertEqual(plain["gates"]["faillock"]["readable"], kind == "sparse")
+                    self.assertEqual(pam["text"], "not run: the pam_faillock tally %s %s" % (
+                        where, "is larger than 1 MiB" if kind == "sparse" else "is not a regular file"))
+
+    def test_hostile_stacks_are_cut(self):
+        for kind, make in dict(HOSTILE, explode=None).items():
+            with self.subTest(kind=kind):
+                world = self.hostile_world(dict(EXPLODE, login="auth include f0\n" + LOGIN) if make is None else
+                                           {"login": "@include /run/hostile\n" + LOGIN})
+                world.prepare = [make % "/run/hostile"] if make else []
+                self.report(world, ["alice"], "ok")
+                self.assertEqual(world.run([self.program, "-a", "--all"]).status, 0)
+                why = (" includes more than 256 files" if make is None else
+                       "'s /run/hostile is larger than 1 MiB" if kind == "sparse" else
+                       "'s /run/hostile is not a regular file")
+                self.report(world, PAM_RUN, keys={"pam.authenticate.text": "not run: the stack" + why})
+
+    def test_a_signal_removes_the_private_folder(self):
+        folder, module = harness.build_preload(WAIT_MODULE, "pam_wait")
+        self.addCleanup(harness.shutil.rmtree, folder)
+        tmp, entered = harness.scratch("tmpdir"), os.path.join(folder, "entered")
+        self.addCleanup(os.rmdir, tmp)
+        world = self.hostile_world({"login": "auth required %s %s\n" % (module, entered)})
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE, signal.SIGALRM, signal.SIGUSR1):
+            with self.subTest(signal=sig):
+                run = subprocess.Popen(world.wrap([self.program, "-a", *PAM_RUN]), stdout=subprocess.DEVNULL,
+                                       env=harness.clean_env({"TMPDIR": tmp}))
+                self.addCleanup(run.kill)
+                deadline = time.time() + harness.TIMEOUT
+                while not os.path.exists(entered) and run.poll() is None and time.time() < deadline:
+                    time.sleep(0.05)
+                private = [os.path.join(d, f) for d, _, files in os.walk(tmp) for f in files]
+                self.assertTrue(any("/pam.d/" in f for f in private), private)
+                self.assertFalse([f for f in private if b"secret" in harness.pathlib.Path(f).read_bytes()])
+                run.send_signal(sig)
+                self.assertEqual(run.wait(harness.TIMEOUT), -sig)
+                self.assertEqual(os.listdir(tmp), [])
+                os.unlink(entered)
 
     def tallies(self, world):
         return harness.tallies(os.path.join(self.worlds[world].dir, "tally"))
