@@ -365,6 +365,12 @@ std::string FaillockTallyDir(std::string_view args) {
     return SettingsOf(args).dir;
 }
 
+std::string FaillockConfFile(std::string_view args) {
+    FaillockSettings s;
+    ApplyArgs(args, true, &s);
+    return s.conf;
+}
+
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed) {
     *gate = CredShellGate{};
     if (field == nullptr) field = "";

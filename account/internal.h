@@ -257,7 +257,8 @@ class PamPrivateFolder {
     bool Write(const PamFile &file, std::string *error);
     // For each pam_faillock line of stack, the "dir=" argument that points
     // it at a private copy of user's tally (none where this process cannot
-    // write the real one either); one per line.
+    // write the real one either); one per line.  False when a tally cannot
+    // be copied, or a module would block on a file it reads (a FIFO).
     bool RedirectTallies(const PamStack &stack, const char *user,
                          std::vector<std::string> *extraArgs, std::string *error);
 
@@ -291,6 +292,8 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
 // else that of the file its conf= names, else faillock.conf's, else the
 // default).
 std::string FaillockTallyDir(std::string_view args);
+// The settings file of a pam_faillock line with arguments args.
+std::string FaillockConfFile(std::string_view args);
 // The shell a session would start from the passwd field, whether it can,
 // and whether the shells file lists the field.
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed);

@@ -106,9 +106,34 @@ bool WriteNew(const std::string &path, const std::string &text) {
     return ok;
 }
 
-// A tally larger than this is not pam_faillock's (it keeps at most 1024
-// records of 64 bytes): the copy refuses it rather than fill TMPDIR.
+// A tally larger than this is not pam_faillock's (a real one holds a few
+// records of 64 bytes): the copy refuses it rather than fill TMPDIR.  Nor
+// does a module of the run read a settings or nologin file this large.
 constexpr std::size_t kMaxTallyBytes = 1 << 20;
+
+// Why a module of the run would hang on a file it reads besides its tally
+// (a FIFO, a device, a huge sparse file), or "": the run is then not made.
+std::string BlockingFile(const PamStackLine &line) {
+    std::string_view module = BaseName(line.module);
+    std::vector<std::string> files;
+    if (module == "pam_faillock.so") files = {FaillockConfFile(line.args)};
+    if (module == "pam_nologin.so") {
+        files = {"/var/run/nologin", "/etc/nologin"};
+        for (const std::string &word : Words(line.args))
+            if (word.rfind("file=", 0) == 0) files = {word.substr(5)};
+    }
+    struct stat st;
+    for (const std::string &file : files) {
+        if (stat(file.c_str(), &st) != 0) continue;
+        const char *problem = !S_ISREG(st.st_mode) ? "is not a regular file"
+                              : static_cast<std::size_t>(st.st_size) > kMaxTallyBytes
+                                  ? "is larger than 1 MiB"
+                                  : nullptr;
+        if (problem != nullptr)
+            return std::string(module) + " reads " + file + ", which " + problem;
+    }
+    return "";
+}
 
 // Makes mine, the private stand-in for the tally folder dir, with a copy
 // of user's tally; *made is false when the tally stays where it is.
@@ -185,7 +210,9 @@ bool PamPrivateFolder::RedirectTallies(const PamStack &stack, const char *user,
     std::vector<std::string> real, copy;  // tally folders, and what their lines point at
     for (std::size_t i = 0; i < stack.lines.size(); ++i) {
         const PamStackLine &line = stack.lines[i];
-        if (line.substack || line.mustFail || BaseName(line.module) != "pam_faillock.so") continue;
+        if (line.substack || line.mustFail) continue;
+        if (!(*error = BlockingFile(line)).empty()) return false;
+        if (BaseName(line.module) != "pam_faillock.so") continue;
         std::string dir = FaillockTallyDir(line.args);
         std::size_t k = 0;
         while (k < real.size() && real[k] != dir) ++k;

@@ -41,9 +41,11 @@ HOSTILE = {"fifo": ("mkfifo %s", "is not a regular file"), "zero": ("ln -s /dev/
            "folder": ("mkdir %s", "is not a regular file"), "sparse": ("truncate -s 50G %s", "is larger than 1 MiB"),
            "explode": ("ln -s /etc/pam.d/f0 %s", None)}
 EXPLODE = dict({"f%d" % i: "auth include f%d\n" % (i + 1) * 3 for i in range(14)}, f14="")
-# Where one goes: (path, the verdict, what the PAM run's not-run text names, or None)
-PLACES = [("/run/faillock/alice", "ok", "the pam_faillock tally /run/faillock/alice"),
-          ("/run/nologin", "no-login", None), ("/run/stack", "ok", "the stack's /run/stack")]
+# Where one goes: (path, the verdict, what the PAM run's not-run text says of it)
+PLACES = [("/run/faillock/alice", "ok", "the pam_faillock tally /run/faillock/alice %s"),
+          ("/run/conf", "ok", "pam_faillock.so reads /run/conf, which %s"),
+          ("/run/nologin", "no-login", "pam_nologin.so reads /var/run/nologin, which %s"),
+          ("/run/stack", "ok", "the stack's /run/stack %s")]
 PAM_RUN = ["alice", "secret", "--pam", "login"]
 # A module that says it runs (a file at its argument), then waits for a signal.
 WAIT_MODULE = """#include <fcntl.h>\n#include <security/pam_modules.h>\n#include <unistd.h>
@@ -108,22 +110,22 @@ class GatesTest(harness.WorldProgramTest):
             cls.worlds[name] = world
 
     def hostile_world(self, pamd):
-        world = self.make_world(passwd="alice:x:3000:0::/:/bin/sh\n", shadow="alice:%s\n" % (SECRET + SHADOW),
-                                group="root:x:0:\n", shells="/bin/sh\n", pamd=pamd)
-        return world.write("security/faillock.conf", FAILLOCK_CONF % "/run/faillock") and world
+        return self.make_world(passwd="alice:x:3000:0::/:/bin/sh\n", shadow="alice:%s\n" % (SECRET + SHADOW),
+                               group="root:x:0:\n", shells="/bin/sh\n", pamd=pamd)
 
     def test_special_and_huge_files_end_the_report(self):
-        world = self.hostile_world(dict(EXPLODE, login="@include /run/stack\n" + LOGIN))
+        login = "auth required pam_nologin.so\n@include /run/stack\n" + LOGIN.replace(
+            "faillock.so", "faillock.so dir=/run/faillock conf=/run/conf")
+        world = self.hostile_world(dict(EXPLODE, login=login))
         for kind, (make, why) in HOSTILE.items():
-            for where, verdict, cut in PLACES if why else PLACES[2:]:
+            for where, verdict, cut in PLACES if why else PLACES[-1:]:
                 with self.subTest(kind=kind, where=where):
-                    world.prepare = ["mkdir /run/faillock", make % where, "[ -e /run/stack ] || : >/run/stack"]
+                    world.prepare = ["mkdir /run/faillock", make % where,
+                                     "for f in /run/stack /run/conf; do [ -e $f ] || : >$f; done"]
                     plain = self.report(world, ["alice"], verdict)
                     self.assertIn(world.run([self.program, "-a", "--all"]).status, (0, 1))
-                    pam = self.report(world, PAM_RUN, None if cut else verdict)["pam"]["authenticate"]["text"]
-                    if cut:
-                        self.assertEqual(pam, "not run: " + ("%s %s" % (cut, why) if why else
-                                                             "the stack includes more than 256 files"))
+                    self.report(world, PAM_RUN, None if verdict == "ok" else verdict, {"pam.authenticate.text":
+                                "not run: " + (cut % why if why else "the stack includes more than 256 files")})
                     if "alice" in where:
                         self.assertEqual(plain["gates"]["faillock"]["readable"], kind == "sparse")
 
