@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +33,9 @@ namespace {
 constexpr const char *kNologinFiles[] = {"/run/nologin", "/etc/nologin"};
 constexpr const char *kFaillockConf = "/etc/security/faillock.conf";
 constexpr std::size_t kNologinMessage = 200;
+// faillock.conf and the shells file are read up to this size (real ones
+// hold a few hundred bytes).
+constexpr std::size_t kMaxConfBytes = 1 << 20;
 
 std::string_view Trim(std::string_view text) {
     std::size_t start = text.find_first_not_of(" \t\r\n");
@@ -40,18 +44,30 @@ std::string_view Trim(std::string_view text) {
     return text.substr(start, end - start + 1);
 }
 
+// The lines of text, as fgets reads them from a file with a buffer of
+// size bytes (a longer line goes on as a line of its own).
+template <typename Each>
+void EachLine(std::string_view text, std::size_t size, Each each) {
+    while (!text.empty()) {
+        std::size_t n = std::min(std::min(text.find('\n'), text.size() - 1) + 1, size - 1);
+        each(std::string_view(text.data(), strnlen(text.data(), n)));
+        text.remove_prefix(n);
+    }
+}
+
+// The file's existence refuses the login, as pam_nologin finds it; its
+// first line is the message, read only from a regular file (a FIFO or a
+// device there still refuses, with no message).
 void ReadNologinFile(CredNologinGate *gate) {
     *gate = CredNologinGate{};
     for (const char *path : kNologinFiles) {
-        FILE *fp = std::fopen(path, "re");
-        if (fp == nullptr && errno == ENOENT) continue;
+        std::string text;
+        if (ReadRegularFile(path, 4 * kNologinMessage, &text) == FileRead::kMissing &&
+            errno == ENOENT)
+            continue;
         gate->exists = 1;
         CopyText(gate->file, sizeof gate->file, path);
-        if (fp == nullptr) return;
-        char text[4 * kNologinMessage];
-        std::size_t n = std::fread(text, 1, sizeof text - 1, fp);
-        std::fclose(fp);
-        std::string_view first(text, n);
+        std::string_view first(text.data(), strnlen(text.data(), text.size()));
         CopyPrintable(gate->message, sizeof gate->message, first.substr(0, first.find('\n')),
                       kNologinMessage);
         return;
@@ -96,19 +112,16 @@ bool Apply(std::string_view key, std::string_view value, FaillockSettings *s) {
 }
 
 void ReadConf(const std::string &path, FaillockSettings *s) {
-    FILE *fp = std::fopen(path.c_str(), "re");
-    if (fp == nullptr) return;
-    char line[1024];
-    while (std::fgets(line, sizeof line, fp) != nullptr) {
-        std::string_view text = line;
+    std::string conf;
+    ReadRegularFile(path.c_str(), kMaxConfBytes, &conf);
+    EachLine(conf, 1024, [s](std::string_view text) {
         text = Trim(text.substr(0, text.find('#')));
         std::size_t eq = text.find('=');
         if (eq == std::string_view::npos)
             Apply(text, {}, s);
         else
             Apply(Trim(text.substr(0, eq)), Trim(text.substr(eq + 1)), s);
-    }
-    std::fclose(fp);
+    });
 }
 
 // Applies the module arguments in args (only conf= when confOnly).
@@ -172,10 +185,11 @@ constexpr std::size_t kMaxRecords = 1024;
 
 // Counts as pam_faillock does: the latest valid failure, and the valid
 // failures within fail_interval of it.
-void CountTally(int fd, CredFaillockGate *gate) {
-    std::unique_ptr<TallyRecord[]> records(new (std::nothrow) TallyRecord[kMaxRecords]);
-    ssize_t n = records ? read(fd, records.get(), kMaxRecords * sizeof(TallyRecord)) : -1;
-    std::size_t count = n > 0 ? static_cast<std::size_t>(n) / sizeof(TallyRecord) : 0;
+void CountTally(const std::string &tally, CredFaillockGate *gate) {
+    std::size_t count = tally.size() / sizeof(TallyRecord);
+    std::unique_ptr<TallyRecord[]> records(new (std::nothrow) TallyRecord[count]);
+    if (!records) count = 0;
+    if (count > 0) std::memcpy(records.get(), tally.data(), count * sizeof(TallyRecord));
     long long latest = -1;
     for (std::size_t i = 0; i < count; ++i)
         if ((records[i].status & kTallyValid) && static_cast<long long>(records[i].time) > latest)
@@ -239,16 +253,13 @@ const char *ShellProblem(const char *path) {
 }
 
 bool ReadShellListed(const char *path, const char *shell) {
-    FILE *fp = std::fopen(path, "re");
-    if (fp == nullptr) return false;
-    char line[4096];
+    std::string shells;
+    ReadRegularFile(path, kMaxConfBytes, &shells);
     bool found = false;
-    while (!found && std::fgets(line, sizeof line, fp) != nullptr) {
-        std::string_view text = line;
+    EachLine(shells, 4096, [&found, shell](std::string_view text) {
         text = Trim(text.substr(0, text.find('#')));
-        found = !text.empty() && text == shell;
-    }
-    std::fclose(fp);
+        found = found || (!text.empty() && text == shell);
+    });
     return found;
 }
 
@@ -333,15 +344,17 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
     gate->fromStack = s.fromStack;
     gate->readable = 1;
     if (KnownWithoutTally(user)) return;
-    std::string path = s.dir + "/" + user;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        gate->readable = errno == ENOENT || errno == ENOTDIR;
+    // Only a regular file is read, never through a link, and no further
+    // than pam_faillock reads.
+    std::string path = s.dir + "/" + user, tally;
+    FileRead read =
+        ReadRegularFile(path.c_str(), kMaxRecords * sizeof(TallyRecord), &tally, nullptr, false);
+    if (read != FileRead::kRead) {
+        gate->readable = read == FileRead::kMissing && (errno == ENOENT || errno == ENOTDIR);
         return;
     }
     gate->tally = 1;
-    CountTally(fd, gate);
-    close(fd);
+    CountTally(tally, gate);
     if (gate->deny == 0 || gate->failures < gate->deny || (root && !gate->evenDenyRoot)) return;
     if (gate->unlockTime != 0 && gate->lastFailure + gate->unlockTime < now) return;
     gate->locked = 1;
@@ -350,6 +363,12 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
 
 std::string FaillockTallyDir(std::string_view args) {
     return SettingsOf(args).dir;
+}
+
+std::string FaillockConfFile(std::string_view args) {
+    FaillockSettings s;
+    ApplyArgs(args, true, &s);
+    return s.conf;
 }
 
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed) {

@@ -150,7 +150,8 @@ struct PamStackLine {
 struct PamStack {
     std::vector<PamStackLine> lines;  // auth, account, password, session; includes followed
     bool fromOther = false;           // the service has no file of its own: "other" answered
-    bool complete = true;             // false: too many lines, the rest was not read
+    bool complete = true;             // false: the reading was cut, the rest was not read
+    std::string cut;                  // why it was cut (printable), "" when complete
     bool aborts = false;              // the service's file fails to load: PAM does not start
 };
 
@@ -159,6 +160,15 @@ struct PamStack {
 // line of comes from "other", as Linux-PAM does.  False when neither has it.
 bool ReadPamStack(const char *service, PamStack *stack, const char *confdir = "/etc/pam.d",
                   const char *pamConf = "/etc/pam.conf");
+// How ReadRegularFile read a file: kMissing when it cannot be found or
+// opened (errno says why), kSpecial when it is not a regular file (it is
+// then never opened), kFailed on a read error.
+enum class FileRead { kRead, kMissing, kSpecial, kFailed };
+// Reads at most limit bytes of the regular file at path (links followed,
+// unless follow is false: a link is then special) into *text; *more (when
+// not null) says whether the file holds more.
+FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text,
+                         bool *more = nullptr, bool follow = true);
 // A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
 std::string_view BaseName(std::string_view path);
 // A service name as Linux-PAM takes it: in lower case.
@@ -247,7 +257,8 @@ class PamPrivateFolder {
     bool Write(const PamFile &file, std::string *error);
     // For each pam_faillock line of stack, the "dir=" argument that points
     // it at a private copy of user's tally (none where this process cannot
-    // write the real one either); one per line.
+    // write the real one either); one per line.  False when a tally cannot
+    // be copied, or a module would block on a file it reads (a FIFO).
     bool RedirectTallies(const PamStack &stack, const char *user,
                          std::vector<std::string> *extraArgs, std::string *error);
 
@@ -281,6 +292,8 @@ void ReadFaillock(const char *service, const char *user, bool root, long long no
 // else that of the file its conf= names, else faillock.conf's, else the
 // default).
 std::string FaillockTallyDir(std::string_view args);
+// The settings file of a pam_faillock line with arguments args.
+std::string FaillockConfFile(std::string_view args);
 // The shell a session would start from the passwd field, whether it can,
 // and whether the shells file lists the field.
 void CheckShell(const char *field, const char *shellsFile, CredShellGate *gate, bool *listed);

@@ -146,7 +146,7 @@ std::string Unsafe(const PamRequest &request, const PamStack &stack) {
     if (std::strchr(request.service, '/') != nullptr)
         return "a service named by a path cannot be run from a private copy";
     if (std::strchr(request.user, '/') != nullptr) return "the user name has a '/'";
-    if (!stack.complete) return "the stack has more lines than the report copies";
+    if (!stack.complete) return stack.cut;
     for (const PamStackLine &l : stack.lines)
         if (BaseName(l.module) == "pam_tally.so" || BaseName(l.module) == "pam_tally2.so")
             return "the stack has " + std::string(BaseName(l.module)) +

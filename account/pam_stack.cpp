@@ -3,14 +3,15 @@
 // folder is missing), the "other" service for each type the service has no
 // line of, include, substack and @include followed, "-type" lines,
 // "[value=action]" controls, comments and continued lines.
+#include <fcntl.h>
 #include <security/pam_appl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,14 @@ namespace {
 
 constexpr std::size_t kLineSize = 1024;  // Linux-PAM's buffer for one logical line
 constexpr int kMaxIncludes = 16;         // the nesting at which Linux-PAM stops including
-constexpr std::size_t kMaxLines = 256;   // more than any real stack has
+// Bounds on reading one service's stack, far past what a real host has (a
+// login stack reads a dozen files of a few KiB): 256 lines kept, 256 files
+// opened (an include read again counts again), 1 MiB per file and 16 MiB
+// in all.  A stack past one of them is cut there and is not complete.
+constexpr std::size_t kMaxLines = 256;
+constexpr int kMaxFiles = 256;
+constexpr std::size_t kMaxFileBytes = 1 << 20;
+constexpr std::size_t kMaxBytes = 16 << 20;
 constexpr const char *kTypes[] = {"auth", "account", "password", "session"};
 
 // The answers' names in a control, by value, then "default".
@@ -36,10 +44,23 @@ constexpr const char *kValueNames[kPamValues + 1] = {
 // clang-format on
 constexpr int kUndefined = -6;
 
-struct Closer {
-    void operator()(FILE *fp) const { std::fclose(fp); }
+// A file's text, read whole, and how far it has been read.
+struct Text {
+    std::string data;
+    std::size_t pos = 0;
+    // As fgets reads a file: at most size - 1 bytes, through a newline;
+    // false at the end.
+    bool Gets(char *to, std::size_t size) {
+        if (pos == data.size() || size < 2) return false;
+        std::size_t n = std::min(size - 1, data.size() - pos);
+        const void *newline = std::memchr(data.data() + pos, '\n', n);
+        if (newline != nullptr) n = static_cast<const char *>(newline) - (data.data() + pos) + 1;
+        std::memcpy(to, data.data() + pos, n);
+        to[n] = '\0';
+        pos += n;
+        return true;
+    }
 };
-using File = std::unique_ptr<FILE, Closer>;
 
 // One logical line as Linux-PAM assembles it: from a '#' on is a comment;
 // a line that ends with '\' goes on (the backslash read as a space), past
@@ -47,11 +68,11 @@ using File = std::unique_ptr<FILE, Closer>;
 // longer line is read as a line of its own.  False at the end of the file,
 // and when a continued line meets the end of the file or of the buffer
 // (Linux-PAM then reads no more of the file).
-bool AssembleLine(FILE *fp, std::string *line) {
+bool AssembleLine(Text *file, std::string *line) {
     char buffer[kLineSize];
     char *p = buffer, *end = buffer + sizeof buffer;
     for (;;) {
-        if (end - p < 2 || std::fgets(p, static_cast<int>(end - p), fp) == nullptr) return false;
+        if (!file->Gets(p, static_cast<std::size_t>(end - p))) return false;
         char *s = p + std::strspn(p, " \n\t");
         if (*s == '\0' || *s == '#') continue;
         char *os = s;
@@ -187,29 +208,48 @@ class Reader {
         : confdir_(std::move(confdir)), out_(out) {}
 
     // Reads the named file (a name in the folder, or an absolute path) for
-    // the lines of type ("" for all).
+    // the lines of type ("" for all).  Once the reading is cut, nothing
+    // more is read, and what is not read counts as read.
     Load ReadNamed(const std::string &name, const std::string &type, int includes, int level,
                    int depth) {
+        if (!cut_.empty()) return Load::kRead;
         if (includes >= kMaxIncludes || name.empty() ||
             (name[0] != '/' && name.find('/') != std::string::npos))
             return Load::kMissing;
-        File fp(std::fopen(name[0] == '/' ? name.c_str() : (confdir_ + "/" + name).c_str(), "re"));
-        if (fp == nullptr) return Load::kMissing;
-        return Read(fp.get(), "", type, includes, level, depth) ? Load::kRead : Load::kFailed;
+        Text file;
+        std::string path = name[0] == '/' ? name : confdir_ + "/" + name;
+        if (!Open(path, &file.data)) return cut_.empty() ? Load::kMissing : Load::kRead;
+        return Read(&file, "", type, includes, level, depth) ? Load::kRead : Load::kFailed;
     }
 
-    // Reads fp's lines (in /etc/pam.conf form, those of service, when
+    // Reads file's lines (in /etc/pam.conf form, those of service, when
     // service is not empty); false when an @include fails, which stops
     // the file.
-    bool Read(FILE *fp, const std::string &service, const std::string &type, int includes,
+    bool Read(Text *file, const std::string &service, const std::string &type, int includes,
               int level, int depth) {
         std::string line;
-        while (AssembleLine(fp, &line))
+        while (cut_.empty() && AssembleLine(file, &line))
             if (!Line(line, service, type, includes, level, depth)) return false;
         return true;
     }
 
-    bool full() const { return full_; }
+    // Reads the file at path whole into *text, within the bounds; false
+    // when it cannot be opened, or the reading is cut.
+    bool Open(const std::string &path, std::string *text) {
+        if (++files_ > kMaxFiles) return Cut("the stack includes more than 256 files");
+        bool more = false;
+        FileRead read = ReadRegularFile(path.c_str(), kMaxFileBytes, text, &more);
+        if (read == FileRead::kSpecial)
+            return Cut("the stack's " + path + " is not a regular file");
+        if (read == FileRead::kFailed) return Cut("the stack's " + path + " cannot be read");
+        if (read == FileRead::kMissing) return false;
+        if (more) return Cut("the stack's " + path + " is larger than 1 MiB");
+        bytes_ += text->size();
+        if (bytes_ > kMaxBytes) return Cut("the stack's files hold more than 16 MiB");
+        return true;
+    }
+
+    const std::string &cut() const { return cut_; }
 
   private:
     bool Line(const std::string &text, const std::string &service, const std::string &type,
@@ -262,18 +302,63 @@ class Reader {
     }
 
     void Add(const PamStackLine &line) {
+        if (!cut_.empty()) return;
         if (out_->size() < kMaxLines)
             out_->push_back(line);
         else
-            full_ = true;
+            Cut("the stack has more than 256 lines");
+    }
+
+    // Stops the reading, with why (printable: a path may hold anything).
+    bool Cut(std::string why) {
+        for (char &c : why)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+        if (cut_.empty()) cut_ = std::move(why);
+        return false;
     }
 
     std::string confdir_;
     std::vector<PamStackLine> *out_;
-    bool full_ = false;
+    std::string cut_;  // why the reading stopped; "" while it goes on
+    int files_ = 0;
+    std::size_t bytes_ = 0;
 };
 
 }  // namespace
+
+FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text, bool *more,
+                         bool follow) {
+    text->clear();
+    if (more != nullptr) *more = false;
+    // The type is asked before the open: opening a device may act, and a
+    // FIFO's open waits for a writer.  The open does not wait either, in
+    // case the file changed in between, and what it opened is asked again.
+    struct stat st;
+    if ((follow ? stat(path, &st) : lstat(path, &st)) != 0) return FileRead::kMissing;
+    if (!S_ISREG(st.st_mode)) return FileRead::kSpecial;
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    if (fd < 0 && errno == ELOOP && !follow) return FileRead::kSpecial;
+    if (fd < 0) return FileRead::kMissing;
+    FileRead result = FileRead::kRead;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) result = FileRead::kSpecial;
+    char buffer[4096];
+    while (result == FileRead::kRead && text->size() <= limit) {
+        ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit + 1 - text->size()));
+        if (n == 0) break;
+        if (n > 0)
+            text->append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            result = FileRead::kFailed;
+    }
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    if (text->size() > limit) {
+        text->resize(limit);
+        if (more != nullptr) *more = true;
+    }
+    return result;
+}
 
 std::string Lower(const char *text) {
     std::string out = text;
@@ -305,16 +390,17 @@ bool ReadPamStack(const char *service, PamStack *stack, const char *confdir, con
         stack->fromOther = load == Load::kMissing;
         otherReader.ReadNamed(other, "", 0, 0, 0);
     } else {
-        File fp(std::fopen(pamConf, "re"));
-        if (fp != nullptr) {
-            ownReader.Read(fp.get(), name, "", 0, 0, 0);
-            std::rewind(fp.get());
-            otherReader.Read(fp.get(), other, "", 0, 0, 0);
+        Text file;
+        if (ownReader.Open(pamConf, &file.data)) {
+            ownReader.Read(&file, name, "", 0, 0, 0);
+            file.pos = 0;
+            otherReader.Read(&file, other, "", 0, 0, 0);
         }
         stack->fromOther = own.empty();
     }
     stack->fromOther = stack->fromOther && !fallback.empty();
-    stack->complete = !ownReader.full() && !otherReader.full();
+    stack->cut = !ownReader.cut().empty() ? ownReader.cut() : otherReader.cut();
+    stack->complete = stack->cut.empty();
     for (const char *type : kTypes) {
         bool mine = false;
         for (const PamStackLine &l : own) mine = mine || l.type == type;

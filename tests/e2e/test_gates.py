@@ -5,6 +5,7 @@ or written as pam_faillock writes them (faillock(8) reads both the same);
 every report must leave the tally byte for byte as it was."""
 
 import os
+import signal
 import sys
 import time
 import unittest
@@ -34,6 +35,22 @@ TALLIES = {"lockme": tally(30, 20, 10), "oldtally": tally(7230, 7220, 7210), "sp
 LOGIN = harness.FAILLOCK_STACK % "pam_unix.so nodelay"
 FAILLOCK_CONF = "dir = %s\ndeny = 3\nfail_interval = 900\nunlock_time = 600\nnodelay\n"
 UNLOCK = time.gmtime(NOW - 10 + 600)
+# Files no report may block on, or read or copy without end (made at %s), and why a PAM run refuses
+# one; an include tree (three per file, fifteen deep) is cut at the files.
+HOSTILE = {"fifo": ("mkfifo %s", "is not a regular file"), "zero": ("ln -s /dev/zero %s", "is not a regular file"),
+           "folder": ("mkdir %s", "is not a regular file"), "sparse": ("truncate -s 50G %s", "is larger than 1 MiB"),
+           "explode": ("ln -s /etc/pam.d/f0 %s", None)}
+EXPLODE = dict({"f%d" % i: "auth include f%d\n" % (i + 1) * 3 for i in range(14)}, f14="")
+# Where one goes: (path, the verdict, what the PAM run's not-run text says of it)
+PLACES = [("/run/faillock/alice", "ok", "the pam_faillock tally /run/faillock/alice %s"),
+          ("/run/conf", "ok", "pam_faillock.so reads /run/conf, which %s"),
+          ("/run/nologin", "no-login", "pam_nologin.so reads /var/run/nologin, which %s"),
+          ("/run/stack", "ok", "the stack's /run/stack %s")]
+PAM_RUN = ["alice", "secret", "--pam", "login"]
+# A module that says it runs (a file at its argument), then waits for a signal.
+WAIT_MODULE = """#include <fcntl.h>\n#include <security/pam_modules.h>\n#include <unistd.h>
+int pam_sm_authenticate(pam_handle_t *h, int f, int c, const char **v) { close(creat(v[0], 0600)); for (;;) pause(); }
+int pam_sm_setcred(pam_handle_t *h, int f, int c, const char **v) { return PAM_SUCCESS; }"""
 
 # (world, user, as uid 65534, verdict, {JSON path: value}, text lines)
 ROWS = [
@@ -91,6 +108,47 @@ class GatesTest(harness.WorldProgramTest):
                 world.write("tally/" + user, data, 0o600)
             world.write("security/faillock.conf", FAILLOCK_CONF % os.path.join(world.dir, "tally") + extra)
             cls.worlds[name] = world
+
+    def hostile_world(self, pamd):
+        return self.make_world(passwd="alice:x:3000:0::/:/bin/sh\n", shadow="alice:%s\n" % (SECRET + SHADOW),
+                               group="root:x:0:\n", shells="/bin/sh\n", pamd=pamd)
+
+    def test_special_and_huge_files_end_the_report(self):
+        login = "auth required pam_nologin.so\n@include /run/stack\n" + LOGIN.replace(
+            "faillock.so", "faillock.so dir=/run/faillock conf=/run/conf")
+        world = self.hostile_world(dict(EXPLODE, login=login))
+        for kind, (make, why) in HOSTILE.items():
+            for where, verdict, cut in PLACES if why else PLACES[-1:]:
+                with self.subTest(kind=kind, where=where):
+                    world.prepare = ["mkdir /run/faillock", make % where,
+                                     "for f in /run/stack /run/conf; do [ -e $f ] || : >$f; done"]
+                    plain = self.report(world, ["alice"], verdict)
+                    self.assertIn(world.run([self.program, "-a", "--all"]).status, (0, 1))
+                    self.report(world, PAM_RUN, None if verdict == "ok" else verdict, {"pam.authenticate.text":
+                                "not run: " + (cut % why if why else "the stack includes more than 256 files")})
+                    if "alice" in where:
+                        self.assertEqual(plain["gates"]["faillock"]["readable"], kind == "sparse")
+
+    def test_a_signal_removes_the_private_folder(self):
+        tmp, module = harness.build_preload(WAIT_MODULE, "pam_wait")  # also the run's TMPDIR
+        self.addCleanup(harness.shutil.rmtree, tmp)
+        entered = tmp + "/entered"
+        world = self.hostile_world({"login": "auth required %s %s\n" % (module, entered)})
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE, signal.SIGALRM, signal.SIGUSR1):
+            with self.subTest(signal=sig):
+                run = harness.subprocess.Popen(world.wrap([self.program, "-a", *PAM_RUN]),
+                                               stdout=harness.subprocess.DEVNULL, env=harness.clean_env({"TMPDIR": tmp}))
+                self.addCleanup(run.kill)
+                deadline = time.time() + harness.TIMEOUT
+                while not os.path.exists(entered) and run.poll() is None and time.time() < deadline:
+                    time.sleep(0.05)
+                private = [os.path.join(d, f) for d, _, files in os.walk(tmp) for f in files]
+                self.assertTrue(any("/pam.d/" in f for f in private), private)
+                self.assertFalse([f for f in private if b"secret" in harness.pathlib.Path(f).read_bytes()])
+                run.send_signal(sig)
+                self.assertEqual(run.wait(harness.TIMEOUT), -sig)
+                os.unlink(entered)
+                self.assertEqual(os.listdir(tmp), ["pam_wait.so"])
 
     def tallies(self, world):
         return harness.tallies(os.path.join(self.worlds[world].dir, "tally"))
