@@ -210,14 +210,23 @@ KeyTally WaysIn(const SshdSettings &s, const struct passwd *pw, CredSsh *ssh) {
     return tally;
 }
 
+// Whether every path refused is refused by StrictModes (owner and mode),
+// not because the user cannot read it or it is not a regular file.
+bool StrictOnly(const CredSsh &ssh) {
+    for (int i = 0; i < ssh.nproblems; ++i)
+        if (std::string_view(ssh.problems[i].problem).starts_with("not ")) return false;
+    return true;
+}
+
 // Why no key is usable: the paths refused, else the keys sshd would not
 // take and why the first of them.
 void NoWayReason(CredSsh *ssh, const KeyTally &tally) {
     std::string keys =
         ssh->keysOff != nullptr ? std::string("key logins are off (") + ssh->keysOff + ")"
         : ssh->nproblems > 0
-            ? "no authorized key is usable (StrictModes refuses " + std::to_string(ssh->nproblems) +
-                  " path" + (ssh->nproblems > 1 ? "s)" : ")")
+            ? "no authorized key is usable (" +
+                  std::string(StrictOnly(*ssh) ? "StrictModes refuses " : "sshd cannot use ") +
+                  std::to_string(ssh->nproblems) + " path" + (ssh->nproblems > 1 ? "s)" : ")")
         : tally.unusable > 0
             ? "no authorized key is usable (sshd would not use " + std::to_string(tally.unusable) +
                   " key" + (tally.unusable > 1 ? "s; the first: " : ": ") + tally.why + ")"

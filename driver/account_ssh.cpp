@@ -2,6 +2,7 @@
 // the ways in that are left, and the paths StrictModes refuses.
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 #include "driver/account_report.h"
 
@@ -57,8 +58,10 @@ void PrintSsh(const CredAccount &a) {
                               : std::string("password logins: off (") + s.passwordOff + ")");
     ReportLine("", "authorized keys: " + Keys(s));
     for (int i = 0; i < s.nproblems; ++i)
-        ReportLine("", "StrictModes refuses " + PrintableName(s.problems[i].path) + ": " +
-                           s.problems[i].problem);
+        ReportLine("", (std::string_view(s.problems[i].problem).starts_with("not ")
+                            ? "sshd cannot use "
+                            : "StrictModes refuses ") +
+                           PrintableName(s.problems[i].path) + ": " + s.problems[i].problem);
     if (s.reason[0]) ReportLine("", "sshd refuses: " + PrintableName(s.reason));
 }
 
