@@ -349,7 +349,8 @@ class GroupIndex {
                 continue;
             }
             // The lookup by gid never matches a "+" or "-" line.
-            if (status == NSS_STATUS_SUCCESS && entry.gr_name[0] != '+' && entry.gr_name[0] != '-')
+            if (status == NSS_STATUS_SUCCESS && entry.gr_name != nullptr &&
+                entry.gr_name[0] != '+' && entry.gr_name[0] != '-')
                 gids_.push_back(entry.gr_gid);
         }
         end();
