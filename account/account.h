@@ -336,7 +336,9 @@ typedef struct CredAccount {
  * null, or the PAM service to run with the password (the empty password
  * when none is given).  A directory's credential with a password is
  * checked through PAM even without a service: "login".  Returns the
- * verdict (also in out->verdict). */
+ * verdict (also in out->verdict).  A null user or out: returns
+ * CRED_VERDICT_NO_SUCH_USER with errno EINVAL (out, when not null, names
+ * no user and gives that verdict). */
 CredVerdict CredAnalyzeAccount(const char *user, const char *password, const char *pamService,
                                CredAccount *out) CRED_NOEXCEPT;
 
@@ -350,7 +352,8 @@ typedef struct CredLoginOptions {
                                beyond its method's usual range (otherwise: unchecked) */
 } CredLoginOptions;
 
-/* CredAnalyzeAccount with options (may be null). */
+/* CredAnalyzeAccount with options (may be null); a null user or out
+ * fails the same way. */
 CredVerdict CredAnalyzeLogin(const char *user, const char *password,
                              const CredLoginOptions *options, CredAccount *out) CRED_NOEXCEPT;
 
@@ -360,7 +363,8 @@ struct spwd;
 /* The same for an entry already looked up (a walk over every user):
  * pw must not be null; sp is its shadow entry or null, with shadowErrno
  * the errno of that lookup (EACCES/EPERM: permission).  The sources may be
- * null.  today: days since 1970-01-01, or -1 for now. */
+ * null.  today: days since 1970-01-01, or -1 for now.  A null pw, pw_name
+ * or out fails as CredAnalyzeAccount does for a null user. */
 CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
                              const struct spwd *sp, const char *shadowSource, int shadowErrno,
                              const char *password, const char *pamService, long today,
@@ -401,13 +405,17 @@ typedef struct CredAuditSummary {
 typedef void (*CredAuditVisit)(const CredAccount *account, unsigned findings, void *context);
 
 /* Walk every user of the user database once (setpwent, getpwent), each
- * name once, as a lookup of that name finds it, and analyse its account
- * without a password or PAM, as CredAnalyzeAccount does.  The shadow
- * entries and the sources come from one read of each database rather than
- * from a lookup per user.  visit (may be null) sees each record in the
+ * name once, as a lookup of that name finds it (a name no lookup finds,
+ * such as the "+" and "-" lines of the compat syntax or the empty name, is
+ * no user), and analyse its account without a password or PAM, as
+ * CredAnalyzeAccount does.  The shadow entries, the primary groups and the
+ * sources come from one read of each database rather than from a lookup
+ * per user.  visit (may be null) sees each record in the
  * order of the walk; *summary is filled.  Returns the number of users with
  * a finding.  The C library does not tell a user database it may not read
- * from an empty one: a walk that finds no user is no proof of a clean host. */
+ * from an empty one: a walk that finds no user is no proof of a clean host.
+ * A null summary: returns (unsigned long)-1 with errno EINVAL, walking
+ * nothing. */
 unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                             CredAuditSummary *summary) CRED_NOEXCEPT;
 

@@ -289,11 +289,28 @@ bool NeedsShadowLookup(const struct passwd *pw, const char *passwdSource) {
 
 using namespace credaccount;
 
+namespace {
+
+// A call without a record or a name: errno EINVAL, and a record, when
+// there is one, that names no user.
+CredVerdict Refuse(CredAccount *out) {
+    if (out != nullptr) {
+        Start("", out);
+        out->badName = "no name was given";
+        out->verdict = CRED_VERDICT_NO_SUCH_USER;
+    }
+    errno = EINVAL;
+    return CRED_VERDICT_NO_SUCH_USER;
+}
+
+}  // namespace
+
 extern "C" CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
                                         const struct spwd *sp, const char *shadowSource,
                                         int shadowErrno, const char *password,
                                         const char *pamService, long today,
                                         CredAccount *out) noexcept {
+    if (out == nullptr || pw == nullptr || pw->pw_name == nullptr) return Refuse(out);
     CredLoginOptions o{};
     o.pamService = pamService;
     return AnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, password, o, today, out);
@@ -302,6 +319,7 @@ extern "C" CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *pas
 extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
                                         const CredLoginOptions *options,
                                         CredAccount *out) noexcept {
+    if (out == nullptr || user == nullptr) return Refuse(out);
     CredLoginOptions o = options != nullptr ? *options : CredLoginOptions{};
     Start(user, out);
     out->badName = BadName(user);

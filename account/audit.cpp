@@ -181,6 +181,22 @@ class NameSet {
     std::size_t count_ = 0;
 };
 
+// The entry that a lookup of the walk's entry pw would find, or null when
+// none would, with buffer holding it.  Most entries are their own answer:
+// only a name the report of one user refuses (the empty name) or one the
+// files backend never matches by lookup (the "+" and "-" lines of the
+// compat syntax, which it lists but does not read as users) are not.
+const struct passwd *AsLookedUp(const struct passwd *pw, LookupBuffer &buffer,
+                                struct passwd *entry) {
+    if (pw->pw_name[0] == '\0') return nullptr;
+    if (pw->pw_name[0] != '+' && pw->pw_name[0] != '-') return pw;
+    struct passwd *found = nullptr;
+    int err = ERANGE;
+    while (err == ERANGE && buffer.Grow())
+        err = getpwnam_r(pw->pw_name, entry, buffer.data.get(), buffer.size, &found);
+    return found;
+}
+
 // The host's lookup of name, with a buffer that grows as asked; *sp is
 // null when there is no entry, and the errno of the lookup is returned.
 int LookUpShadow(const char *name, std::vector<char> &buffer, struct spwd *entry,
@@ -231,6 +247,10 @@ using namespace credaccount;
 
 extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                                        CredAuditSummary *summary) noexcept {
+    if (summary == nullptr) {
+        errno = EINVAL;
+        return static_cast<unsigned long>(-1);
+    }
     std::memset(summary, 0, sizeof *summary);
     // Each source's enumeration runs to its end before the walk opens the
     // host's own, which a module keeps in one state per database.
@@ -242,9 +262,13 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
         ShadowWalkBegin();
         KeepWalkAnswers(true);
         setpwent();
-        while (struct passwd *pw = getpwent()) {
+        LookupBuffer pwBuffer;
+        for (const struct passwd *pw; (pw = getpwent()) != nullptr;) {
             // A lookup by name finds the first entry of a name.
             if (pw->pw_name == nullptr || !seen.Insert(pw->pw_name)) continue;
+            struct passwd lookedUp;
+            pw = AsLookedUp(pw, pwBuffer, &lookedUp);
+            if (pw == nullptr) continue;
             char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
             passwdSources.Name(pw->pw_name, passwdSource, sizeof passwdSource);
             if (passwdSource[0] == '\0') CopyText(passwdSource, sizeof passwdSource, "unknown");

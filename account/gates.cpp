@@ -4,8 +4,10 @@
 // written: the tally is opened read-only and never locked.  A walk over
 // every user keeps the answers that are the same for all (KeepWalkAnswers).
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <nss.h>
 #include <pwd.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "account/internal.h"
 
@@ -305,9 +308,77 @@ Entry Listed(std::string_view path) {
     }
 }
 
+// The group ids of the files source, read once per walk: with private
+// primary groups every user has a gid of its own, and a lookup per gid
+// would read the group file from its top for every user.  It answers as
+// the host's lookup by gid would, and only where it can tell: an id the
+// file has, when the files source comes first (the lookup stops at its
+// first success), and an id the file lacks only when no other source is
+// configured.  Everything else is asked of the host.
+class GroupIndex {
+  public:
+    GroupIndex() {
+        try {
+            std::vector<std::string> sources = SourceNames("/etc/nsswitch.conf", "group");
+            if (sources.empty() || sources[0] != "files") return;
+            alone_ = sources.size() == 1;
+            read_ = ReadFiles();
+            std::sort(gids_.begin(), gids_.end());
+        } catch (...) {
+            read_ = false;  // no memory for the ids: the host is asked
+        }
+    }
+
+    // 1: the group has an entry, 0: none, -1: only the host can tell.
+    int Find(gid_t gid) const {
+        if (!read_) return -1;
+        if (std::binary_search(gids_.begin(), gids_.end(), gid)) return 1;
+        return alone_ ? 0 : -1;
+    }
+
+  private:
+    // The files module's own enumeration, which parses the lines as its
+    // lookups do; true when it read to the end.
+    bool ReadFiles() {
+        void *handle = dlopen("libnss_files.so.2", RTLD_LAZY | RTLD_LOCAL);
+        if (handle == nullptr) return false;
+        using Get = nss_status (*)(struct group *, char *, std::size_t, int *);
+        auto set = reinterpret_cast<nss_status (*)(int)>(dlsym(handle, "_nss_files_setgrent"));
+        auto get = reinterpret_cast<Get>(dlsym(handle, "_nss_files_getgrent_r"));
+        auto end = reinterpret_cast<nss_status (*)()>(dlsym(handle, "_nss_files_endgrent"));
+        if (set == nullptr || get == nullptr || end == nullptr) return false;
+        std::vector<char> buffer(1 << 16);
+        nss_status status = set(0);
+        while (status == NSS_STATUS_SUCCESS) {
+            struct group entry;
+            int err = 0;
+            status = get(&entry, buffer.data(), buffer.size(), &err);
+            if (status == NSS_STATUS_TRYAGAIN && err == ERANGE && buffer.size() < (1u << 24)) {
+                buffer.resize(buffer.size() * 4);  // the module reads the same line again
+                status = NSS_STATUS_SUCCESS;
+                continue;
+            }
+            // The lookup by gid never matches a "+" or "-" line.
+            if (status == NSS_STATUS_SUCCESS && entry.gr_name != nullptr &&
+                entry.gr_name[0] != '+' && entry.gr_name[0] != '-')
+                gids_.push_back(entry.gr_gid);
+        }
+        end();
+        return status == NSS_STATUS_NOTFOUND;
+    }
+
+    std::vector<gid_t> gids_;
+    bool read_ = false, alone_ = false;
+};
+GroupIndex *g_groups = nullptr;
+
 }  // namespace
 
 int LookUpGroup(gid_t gid, std::string *name) {
+    if (g_groups != nullptr && name == nullptr) {
+        int found = g_groups->Find(gid);
+        if (found >= 0) return found;
+    }
     LookupBuffer buffer;
     struct group entry, *found = nullptr;
     int err = ERANGE;
@@ -321,6 +392,8 @@ int LookUpGroup(gid_t gid, std::string *name) {
 void KeepWalkAnswers(bool keep) {
     delete g_walk;
     g_walk = keep ? new (std::nothrow) WalkAnswers : nullptr;
+    delete g_groups;
+    g_groups = keep ? new (std::nothrow) GroupIndex : nullptr;
 }
 
 void ReadNologin(CredNologinGate *gate) {

@@ -15,13 +15,18 @@
 #            (the default cost), a quarter sha512crypt, each with its own
 #            salt, the rest locked ("!" before such a hash) or disabled; and
 #            "alice", whose yescrypt hash is of the password "secret".
-# In the first two no user has a valid encrypted password, so the probe
+#   private  the shadow world with a private primary group per user, as
+#            Debian makes them: user N is in group N, of its own id, and
+#            /etc/group has one line per user (the audit notes a primary
+#            group that has no entry, so it asks for every user's).
+# In the first three no user has a valid encrypted password, so the probe
 # walks everyone.  The hashes of the mixed world are made of random salts
 # (made by the host's crypt_gensalt) and random digests: only their syntax
 # matters when no password is checked.
 # Then, in each world, "credcheck -g" and the whole-host audit
 # "credcheck -a --all" are timed side by side with a "getent passwd" plus
-# "getent shadow" walk of the same world: the best of
+# "getent shadow" walk of the same world (and "getent group" in the
+# private world, whose groups the audit reads as well): the best of
 # REPEAT runs (default 5) of each, CPU time (user + system) of the
 # processes and wall time, all output to /dev/null.
 set -euo pipefail
@@ -55,10 +60,12 @@ def mixed(i):
     made = ("%s$%s" % (yescrypt, text(43)), "$6$%s$%s" % (text(16), text(86)))
     return (made[0], made[1], "!" + made[i % 2], ("*", "!", "!!")[i % 3])[i % 4]
 field = "*" if kind == "passwd" else "x"
+private = kind == "private"
 with open(os.path.join(d, "passwd"), "w") as f:
     f.write("root:%s:0:0:root:/root:/bin/sh\n" % field)
     for i in range(1, n):
-        f.write("u%06d:%s:%d:%d:User %d:/home/u%06d:/bin/sh\n" % (i, field, 10000 + i, 100, i, i))
+        f.write("u%06d:%s:%d:%d:User %d:/home/u%06d:/bin/sh\n" % (
+            i, field, 10000 + i, 10000 + i if private else 100, i, i))
     if kind == "mixed":
         f.write("alice:x:9999:100:Alice:/home/alice:/bin/sh\n")
 with open(os.path.join(d, "shadow"), "w") as f:
@@ -71,6 +78,8 @@ with open(os.path.join(d, "group"), "w") as f:
     f.write("root:x:0:\n")
     for i in range(1, n):
         f.write("g%06d:x:%d:u%06d%s\n" % (i, 20000 + i, i, ",bench" if i % 10 == 0 else ""))
+        if private:
+            f.write("u%06d:x:%d:\n" % (i, 10000 + i))
 with open(os.path.join(d, "nsswitch.conf"), "w") as f:
     f.write("passwd: files\ngroup: files\nshadow: files\ngshadow: files\n")
 PY
@@ -91,12 +100,14 @@ inworld() {  # inworld DIR COMMAND...
     shift; exec "$@"' sh "$dir" "$@"
 }
 
-kinds=(${KINDS:-passwd shadow mixed})
+kinds=(${KINDS:-passwd shadow private mixed})
 for kind in "${kinds[@]}"; do
   for n in "${sizes[@]}"; do
     dir="$tmp/$kind-$n"
     world "$dir" "$kind" "$n"
-    [[ $kind == mixed ]] && continue  # the probe stops at its first user there
+    # the probe stops at its first user in the mixed world; the private one is
+    # the shadow world for the probe
+    [[ $kind == mixed || $kind == private ]] && continue
     echo "=== world: $kind, $n users ==="
     inworld "$dir" "$bench" --benchmark_filter='BM_Probe|BM_GetUserGroups' \
       --benchmark_counters_tabular=true ${BENCH_ARGS:-}
@@ -106,7 +117,8 @@ done
 cat > "$tmp/sidebyside.py" <<'PY'
 import resource, subprocess, sys, time
 kind, n, repeat, credcheck = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
-walks = {"probe": [[credcheck, "-g"]], "audit": [[credcheck, "-a", "--all"]], "getent": [["getent", "passwd"], ["getent", "shadow"]]}
+walks = {"probe": [[credcheck, "-g"]], "audit": [[credcheck, "-a", "--all"]],
+         "getent": [["getent", "passwd"], ["getent", "shadow"]] + ([["getent", "group"]] if kind == "private" else [])}
 def once(cmds):
     before, start = resource.getrusage(resource.RUSAGE_CHILDREN), time.perf_counter()
     for cmd in cmds:
@@ -123,7 +135,7 @@ print("| %s | %s | %.1f ms | %.2f µs | %.1f ms | %.2f µs | %.1f ms | %.2f µs 
     kind, format(n, ","), pc * 1e3, pc / n * 1e6, ac * 1e3, ac / n * 1e6, gc * 1e3, gc / n * 1e6,
     pc / gc, ac / gc, pw * 1e3, aw * 1e3, gw * 1e3))
 PY
-echo "=== credcheck -g and credcheck -a --all against getent passwd + getent shadow ==="
+echo "=== credcheck -g and credcheck -a --all against getent passwd + getent shadow (+ getent group: private) ==="
 echo "| world | users | probe CPU | per user | audit CPU | per user | getent CPU | per user | probe/getent | audit/getent | probe wall | audit wall | getent wall |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for kind in "${kinds[@]}"; do

@@ -91,7 +91,8 @@ void  EndCred(void) CRED_NOEXCEPT;
 
 /* Store at most maxg supplementary group ids of user into gids by the
  * method in CredGroupListMethod.  Returns the count stored, or -1 with
- * errno set (EINVAL for maxg 0 or an invalid method). */
+ * errno set (EINVAL for maxg 0, a null gids or user, or an invalid
+ * method). */
 int  GetUserGroups(int32_t *gids, size_t maxg, const char *user) CRED_NOEXCEPT;
 
 /* Register a caller-owned line buffer (used when size > 512) for the

@@ -123,7 +123,7 @@ extern "C" int ScanGroupStream(FILE *fp, int32_t *gids, size_t maxg, const char 
 
 extern "C" int GetUserGroups(int32_t *gids, size_t maxg, const char *user) noexcept {
     EnsureCredInit();
-    if (maxg == 0) {
+    if (maxg == 0 || gids == nullptr || user == nullptr) {
         errno = EINVAL;
         return -1;
     }

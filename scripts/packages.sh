@@ -18,7 +18,7 @@ build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev)
 # end-to-end tests, and the programs the tests compare with or drive.  Add a
 # test's package here, one name per word.
 test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev openssl
-               python3 python3-pyte util-linux mount pkg-config pamtester whois bash
+               python3 python3-pyte util-linux mount pkg-config pamtester whois bash strace
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
                slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client
                prometheus-node-exporter prometheus systemd)

@@ -7,6 +7,7 @@ method of the host's crypt) plus duplicated names, entries only in a second
 source and hashes that are weak by the host's policy."""
 
 import collections
+import json
 import os
 import re
 import sys
@@ -22,6 +23,11 @@ EXTRA_PASSWD = ("dup:x:5000:5000::/:/bin/sh\ndup::5001:5001::/:/bin/sh\n"
 EXTRA_SHADOW = "dup:%s:1::::::\ndup::1::::::\nlockdes:!%s:1::::::\n" % (account.SECRET, DES)
 USERS = dict(account.USERS, lockdes=("x", None, "/bin/sh"))
 CLEAN = "root:x:0:0::/:/bin/sh\n", "root:%s:1::::::\n" % account.SECRET
+# Lines the files backend lists but no lookup by name finds, and an empty name.
+COMPAT = ["+", "-bob", "+alice", "+@staff"]
+COMPAT_PASSWD = "".join("%s::::::\n" % n for n in COMPAT) + ":x:7:7::/:/bin/sh\n"
+# alice's group, and inpw's gid only on a line that no lookup by gid matches.
+GROUP = "root:x:0:\n+:::\nalice:x:2000:\n-inpw:x:2001:\n"
 # (world, as uid 65534, exit status, {summary list: users that must be in it}, verdicts)
 ROWS = [
     ("full", False, 1, {"weak-hash": ["des"], "locked-weak-hash": ["lockdes"],
@@ -32,6 +38,7 @@ ROWS = [
     ("clean", False, 0, {}, {"ok"}),
     ("clean", True, 1, {"unreadable": ["root"]}, {"unreadable"}),
     ("none", False, 1, {}, set()),  # no user seen is no clean host
+    ("compat", False, 0, {}, {"ok"}),
 ]
 FINDINGS = ["weak-hash", "locked-weak-hash", "empty-password", "unreadable"]
 LINE = re.compile(r"(\S+) +(\S+) +(\S+) +(\S+)(?: \((\w+)\))?(?:  \[(\S+)\])?$")
@@ -44,8 +51,9 @@ class AuditTest(harness.WorldProgramTest):
         passwd, shadow = account.world_files(USERS)
         cls.worlds = {
             "full": cls.make_world(passwd=passwd + EXTRA_PASSWD, shadow=shadow + EXTRA_SHADOW,
-                                   nsswitch=harness.CREDTEST_NSSWITCH, shells="/bin/sh\n"),
+                                   group=GROUP, nsswitch=harness.CREDTEST_NSSWITCH, shells="/bin/sh\n"),
             "clean": cls.make_world(passwd=CLEAN[0], shadow=CLEAN[1]),
+            "compat": cls.make_world(passwd=CLEAN[0] + COMPAT_PASSWD, shadow=CLEAN[1]),
             "none": cls.make_world(),
         }
 
@@ -63,6 +71,9 @@ class AuditTest(harness.WorldProgramTest):
                     self.assertLessEqual(set(members), set(summary[finding]), finding)
                 for finding in FINDINGS:
                     self.assertEqual(summary[finding], [u["user"] for u in users if finding in u["findings"]])
+                if world == "compat":  # the walk's users are the ones getent finds
+                    found = self.worlds[world].run(["sh", "-c", 'for n; do getent passwd "$n"; done', "sh", *COMPAT])
+                    self.assertEqual((names, found.out), (["root"], ""))
                 if world == "full":
                     self.assertLessEqual({"netuser", "split", "dup"}, set(names))
                     if not nobody:  # every method the host's crypt makes
@@ -85,6 +96,20 @@ class AuditTest(harness.WorldProgramTest):
         r, calls = account.counting_crypt(self)(self.worlds["full"], [self.program, "-a", "--all", "--json"])
         self.assertEqual((r.status, calls), (1, 1), r)
 
+    def test_group_file_read_once_per_walk(self):
+        # every user with a private primary group, as Debian makes them
+        opens = []
+        for n in (10, 200):
+            passwd = "".join("u%d:x:%d:%d::/home/u%d:/bin/sh\n" % (i, 1000 + i, 1000 + i, i) for i in range(n))
+            group = "".join("u%d:x:%d:\n" % (i, 1000 + i) for i in range(0, n, 2))
+            with harness.World(passwd=passwd, group=group) as world:
+                r = world.run(["strace", "-f", "-qq", "-e", "trace=open,openat", self.program, "-a", "--all", "--json"])
+                users = [json.loads(line) for line in r.out.splitlines()][:-1]
+                self.assertEqual([u["user"] for u in users if "the primary group has no entry" in u["notes"]],
+                                 ["u%d" % i for i in range(1, n, 2)])
+                opens.append(r.err.count('"/etc/group"'))
+        self.assertEqual(opens, [opens[0]] * 2)
+        self.assertLessEqual(opens[0], 2)
 
 if __name__ == "__main__":
     unittest.main()
