@@ -4,6 +4,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 #include "account/internal.h"
 
@@ -36,21 +40,55 @@ Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, 
     return a;
 }
 
-bool FileHasUserLine(const char *path, const char *user) {
-    FILE *fp = std::fopen(path, "re");
-    if (fp == nullptr) return false;
-    std::size_t n = std::strlen(user);
+namespace {
+
+// The names that start the lines of one file, kept through a walk so that
+// the file is read once rather than once per user.
+struct LineNames {
+    std::string path;
+    std::unordered_set<std::string> names;
+};
+LineNames *g_lineNames = nullptr;
+
+// Calls take(name) for the name at the start of each line of fp, until it
+// answers true; returns whether it did.
+template <typename Take>
+bool EachLineName(FILE *fp, Take take) {
     char line[4096];
-    if (n + 1 >= sizeof line) {
-        std::fclose(fp);
-        return false;
-    }
-    bool found = false, lineStart = true;
-    while (!found && std::fgets(line, sizeof line, fp) != nullptr) {
-        found = lineStart && std::strncmp(line, user, n) == 0 && line[n] == ':';
+    bool lineStart = true, done = false;
+    while (!done && std::fgets(line, sizeof line, fp) != nullptr) {
+        const char *colon = lineStart ? std::strchr(line, ':') : nullptr;
+        if (colon != nullptr) done = take(std::string_view(line, colon - line));
         lineStart = std::strchr(line, '\n') != nullptr;
     }
     explicit_bzero(line, sizeof line);  // the lines hold hashes
+    return done;
+}
+
+}  // namespace
+
+void KeepLineNames(bool keep) {
+    delete g_lineNames;
+    g_lineNames = keep ? new (std::nothrow) LineNames : nullptr;
+}
+
+bool FileHasUserLine(const char *path, const char *user) {
+    std::string_view name = user;
+    if (g_lineNames != nullptr && g_lineNames->path != path) {
+        g_lineNames->path = path;
+        g_lineNames->names.clear();
+        if (FILE *fp = std::fopen(path, "re")) {
+            EachLineName(fp, [](std::string_view n) {
+                g_lineNames->names.emplace(n);
+                return false;
+            });
+            std::fclose(fp);
+        }
+    }
+    if (g_lineNames != nullptr) return g_lineNames->names.count(std::string(name)) != 0;
+    FILE *fp = std::fopen(path, "re");
+    if (fp == nullptr) return false;
+    bool found = EachLineName(fp, [name](std::string_view n) { return n == name; });
     std::fclose(fp);
     return found;
 }

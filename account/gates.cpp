@@ -394,6 +394,7 @@ void KeepWalkAnswers(bool keep) {
     g_walk = keep ? new (std::nothrow) WalkAnswers : nullptr;
     delete g_groups;
     g_groups = keep ? new (std::nothrow) GroupIndex : nullptr;
+    KeepLineNames(keep);
 }
 
 void ReadNologin(CredNologinGate *gate) {

@@ -100,6 +100,9 @@ Aging DecideAging(long today, long lastChange, long maxDays, long inactiveDays, 
                   long warnDays);
 // Whether the shadow file at path has a line for user (name and a colon).
 bool FileHasUserLine(const char *path, const char *user);
+// Keep the names of the lines of that file, read once, until called with
+// false (a walk over every user).
+void KeepLineNames(bool keep);
 
 // What one computation of the host's crypt with a hash as its setting
 // answered: whether it ran, failed, and the length of its answer.
