@@ -188,6 +188,7 @@ struct PamRenderOptions {
     std::string marker;                  // "" for a copy without markers
     std::string helpers;                 // the folder of pam_echo, pam_debug and pam_permit
     std::vector<std::string> extraArgs;  // per line of the stack: arguments to add
+    std::vector<bool> assumed;           // per line: not run, pam_permit answers in its place
 };
 
 // The auth and account lines of stack for a private folder; false when a
