@@ -216,7 +216,8 @@ struct PamDecision {
 };
 PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent> &trace);
 // The line to name for a failed step: the deciding one; when that is
-// pam_deny, or none decided, the last module before it that answered with
+// pam_deny or answered "ignore" (ending the stack under bad or die), or
+// none decided, the last module before it that answered with
 // a failure other than "user unknown" or "ignore" (none decided and none
 // failed so: the last that did not succeed); -1 when there is none.
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
