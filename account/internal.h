@@ -262,13 +262,16 @@ class PamPrivateFolder {
 struct PamRequest {
     const char *service;
     const char *user;
-    const char *password;          // "" when none was given
+    const char *password;          // null when none was given
     const char *credentialModule;  // the module that holds the credential ("pam_unix.so")
     const char *skipAuthenticate;  // null, or why pam_authenticate must not run
 };
 // Run the service: pam_authenticate, then pam_acct_mgmt only after it
-// succeeded.  Fills pamRun, pamService, the two steps and their run flags,
-// messages, stack, decidedBy and the PAM notes of out.
+// succeeded; without a password, only pam_acct_mgmt, and only where every
+// account line is safe to run alone.  Lines that act outside the process
+// are not run (skipped).  Fills pamRun, pamService, the two steps and their
+// run flags, messages, stack, skipped, decidedBy and the PAM notes of out,
+// and marks the record unchecked when the run could not be made.
 void RunPam(const PamRequest &request, CredAccount *out);
 
 // ---- gates.cpp: nologin, the pam_faillock tally, the shell, the notes ----------

@@ -8,6 +8,7 @@ link to it) and for stacks whose every answer is chosen."""
 import glob
 import os
 import shutil
+import socket
 import sys
 import unittest
 
@@ -46,10 +47,21 @@ JUMPS = ("auth [success=2 default=ignore] pam_unix.so nodelay\nauth [success=1 d
          "auth requisite pam_deny.so\nauth required pam_permit.so\n"
          "account [default=bad success=ok user_unknown=ignore] {cred} %s\naccount required pam_permit.so\n")
 UNIX = "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"
+# pam_faillock as its manual page lays it out: authfail answers "ignore", and die ends the stack.
+FLM = ("auth required pam_faillock.so preauth\nauth [success=1 default=ignore] %s\n"
+       "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
+       "account required pam_faillock.so\naccount required pam_unix.so\n")
+# Writes what it reads (the password, with expose_authtok) to a file: it must never run.
+HOOK = "#!/bin/sh\ncat > %s/hook-out/$1\n"
 PAMD = {
     "deb": "auth [success=1 default=ignore] pam_unix.so nullok nodelay\nauth requisite pam_deny.so\n"
            "auth required pam_permit.so\naccount required pam_unix.so\n",
-    "fl": harness.FAILLOCK_STACK % "pam_unix.so nodelay", "dirfl": harness.FAILLOCK_STACK % "{cred} auth=auth_err",
+    "fl": harness.FAILLOCK_STACK % "pam_unix.so nodelay", "flm": FLM % "pam_unix.so nodelay",
+    "dirflm": FLM % "{cred} auth=auth_err", "tally2": "auth required pam_tally2.so\n" + UNIX,
+    "hook": "auth optional pam_exec.so expose_authtok {tools}/hook auth\n" + UNIX.replace("account", "account "
+            "required pam_exec.so {tools}/hook account\naccount", 1),
+    "loose": "auth required {tools}/pam_loose.so auth=success\naccount required pam_permit.so\n",
+    "dirfl": harness.FAILLOCK_STACK % "{cred} auth=auth_err",
     "nl": "auth requisite pam_nologin.so\n" + UNIX + "account required pam_nologin.so\n",
     "acc": "account required pam_access.so\n" + UNIX,
     "sif": "account required pam_succeed_if.so uid >= 1000 quiet\n" + UNIX,
@@ -82,6 +94,9 @@ FAILED_LOGINS = {"bob": 3, "nobody": 1}
 
 MAINT = "Maintenance until 14:00"
 NOBODY = harness.NOBODY
+LONG = "s" * 300  # Linux-PAM would run "other" for a name no file can have
+ASSUMED = ("lines of the stack were not run (they act outside this process, or their module's file is not "
+           "root's alone): the verdict assumes that they succeed")
 # (user, password, service, as uid, nologin, verdict, decided_by "module type status" or None,
 #  texts among the messages and notes)
 CASES = [
@@ -102,8 +117,28 @@ CASES = [
     ("dirk", "secret", "dirdown", None, None, "pam-denied", "pam_credtest.so auth authinfo_unavail", []),
     ("dirk", "secret", "direxp", None, None, "expired", "pam_credtest.so account acct_expired", []),
     ("dirk", "secret", "dirperm", None, None, "access-denied", "pam_credtest.so account perm_denied", []),
-    ("root", None, "su", None, None, "ok", None, ["success came only from pam_rootok or pam_permit: "
-                                                  "no password was asked"]),
+    ("alice", "secret", "flm", None, None, "ok", None, []),
+    ("bob", "secret", "flm", None, None, "locked-out", "pam_faillock.so auth auth_err", []),
+    ("dirk", "wrong", "dirflm", None, None, "wrong-password", "pam_credtest.so auth auth_err",
+     ["a wrong password counts as a failed login where the credential is held, as for any login"]),
+    ("nobody", "wrong", "flm", NOBODY, None, "unreadable", "pam_unix.so auth authinfo_unavail", []),
+    # Runs that cannot be made are unchecked; one skipped on purpose is not.
+    ("alice", "secret", "tally2", None, None, "unchecked", None,
+     ["not checked: PAM service tally2 was not run: the stack has pam_tally2.so, which counts failures where "
+      "no copy can take them"]),
+    ("alice", "secret", LONG, None, None, "unchecked", None,
+     ["not run: the service name is longer than a file name may be"]),
+    ("alice", "wrong", "deb", None, None, "wrong-password", None,
+     ["not run: the password does not match the local hash"]),
+    # Lines that act outside the process, or that a user other than root may have changed.
+    ("alice", "secret", "hook", None, None, "ok", None,
+     [ASSUMED, "skipped auth pam_exec.so", "skipped account pam_exec.so"]),
+    ("alice", "secret", "loose", None, None, "ok", None, [ASSUMED, "skipped auth %s/pam_loose.so"]),
+    # Without a password only an account step that writes no state runs.
+    ("root", None, "su", None, None, "ok", None, ["not run: no password"]),
+    ("dave", None, "acc", None, None, "access-denied", "pam_access.so account perm_denied", []),
+    ("bob", None, "fl", None, None, "locked-out", None, ["not run: no password"]),
+    ("dirk", None, "direxp", None, None, "ok", None, ["not run: no password"]),
     ("alice", "secret", "su", NOBODY, None, "unreadable", "pam_unix.so auth authinfo_unavail",
      ["pam_unix cannot check another user's password unless run as root (unix_chkpwd refuses)"]),
     ("alice", "secret", "nosuchservice", None, None, "ok", None,
@@ -136,6 +171,11 @@ class LoginPamTest(harness.WorldProgramTest):
         for name, text in (("passwd", "dirk:*:5000:5000::/:/bin/sh\n"), ("shadow", ""),
                            ("noise", "A\x01B" + "x" * 600 + "\nsecond line\n")):
             harness.write(os.path.join(cls.tools, name), text)
+        harness.write(os.path.join(cls.tools, "hook"), HOOK % cls.tools, 0o755)
+        os.mkdir(os.path.join(cls.tools, "hook-out"))
+        shutil.copy(os.path.join(os.path.dirname(os.path.realpath(cred)), "pam_debug.so"),
+                    os.path.join(cls.tools, "pam_loose.so"))
+        os.chmod(os.path.join(cls.tools, "pam_loose.so"), 0o666)
         cls.world = cls.make_world(
             passwd="".join("%s:x:%d:%d::/:/bin/sh\n" % (name, uid, uid) for name, uid in USERS.items()),
             shadow="".join("%s:%s:19000:0:::::\n" % (name, SECRET) for name in USERS), group="root:x:0:\n",
@@ -166,16 +206,63 @@ class LoginPamTest(harness.WorldProgramTest):
                 self.restore()
                 self.world.run_files = {"nologin": nologin} if nologin is not None else None
                 before = harness.tallies(self.tally_dir)
-                pam = self.report(self.world, [user] + [password] * (password is not None) + ["--pam", service],
-                                  verdict, user=as_user, env=self.env)["pam"]
-                # No tally changed, the private copy is gone.
+                report = self.report(self.world, [user] + [password] * (password is not None) + ["--pam", service],
+                                     verdict, user=as_user, env=self.env)
+                pam = report["pam"]
+                # No tally changed, no hook ran, the private copy is gone.
                 self.assertEqual((harness.tallies(self.tally_dir), os.listdir(self.tmp)), (before, []))
+                self.assertEqual(os.listdir(os.path.join(self.tools, "hook-out")), [])
                 by = pam["decided_by"]
                 self.assertEqual(by and " ".join((by["module"], by["type"], by["status"])), decided, pam)
+                texts = [m["text"] for m in pam["messages"]] + pam["notes"] + report["notes"] + [
+                    report["reason"], pam["authenticate"]["text"], pam["account"]["text"]] + [
+                    "skipped %s %s" % (line["type"], line["module"]) for line in pam["skipped"]]
                 for text in said:
-                    self.assertIn(text, [m["text"] for m in pam["messages"]] + pam["notes"])
+                    self.assertIn(text.replace("%s", self.tools), texts)
+                self.assertEqual(report["unchecked"] is not None, verdict == "unchecked")
                 stdin = b"\nsecret\n" if service == "prompt" else (password or "").encode() + b"\n"
-                self.assert_pamtester_agrees(self.world, pam, user, stdin, as_user, self.env)
+                if password is None:
+                    self.assert_account_agrees(pam, user)
+                elif pam["authenticate"]["ok"] is not None:
+                    self.assert_pamtester_agrees(self.world, pam, user, stdin, as_user, self.env)
+                shutil.rmtree(os.path.join(self.tools, "hook-out"))
+                os.mkdir(os.path.join(self.tools, "hook-out"))
+
+    def assert_account_agrees(self, pam, user):
+        """Without a password: the account step alone, as pamtester's acct_mgmt answers it, where it ran."""
+        if pam["account"]["ok"] is not None:
+            t = self.world.run(["pamtester", pam["service"], user, "acct_mgmt"], env=self.env)
+            failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
+            self.assertEqual((pam["account"]["ok"], pam["account"]["text"]),
+                             (t.status == 0, failed[-1] if failed and t.status else "Success"), t)
+
+    def test_log(self):
+        """What Linux-PAM logs at error level from credcheck's runs, caught by a socket over /dev/log: only
+        the stack's own faults (a bad jump), none from the private copy."""
+        log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(log.close)
+        log.bind(os.path.join(self.world.dir, "log"))
+        log.setblocking(False)
+        os.makedirs(os.path.join(self.world.dir, "dev"), exist_ok=True)
+        self.world.prepare.append(
+            'mount --bind /dev {0}/dev && mount -t tmpfs tmpfs /dev && for n in null zero random urandom tty; do '
+            'touch /dev/$n && mount --bind {0}/dev/$n /dev/$n || exit 1; done && touch /dev/log && '
+            'mount --bind {0}/log /dev/log'.format(self.world.dir))
+        self.addCleanup(self.world.prepare.pop)
+        for service, errors in (("deb", []), ("flm", []), ("dirflm", []), ("substack", []), ("falls", []),
+                                ("hook", []), ("badjump", ["bad jump in stack"])):
+            with self.subTest(service=service):
+                self.restore()
+                self.report(self.world, ["dirk" if service == "dirflm" else "alice", "secret", "--pam", service],
+                            env=self.env)
+                said = []
+                while True:
+                    try:
+                        said.append(log.recv(65536).decode())
+                    except BlockingIOError:
+                        break
+                self.assertEqual([line.split("PAM ", 1)[-1] for line in said
+                                  if " credcheck" in line and int(line[1:line.index(">")]) & 7 <= 3], errors, said)
 
     def test_text(self):
         self.world.run_files = {"nologin": MAINT}
@@ -184,6 +271,10 @@ class LoginPamTest(harness.WorldProgramTest):
             "authentication did not succeed\n", "           error: " + MAINT + "\n",
             "           decided by pam_nologin.so (auth, requisite): Authentication failure\n",
             "Stack:     auth requisite pam_nologin.so\n           auth required pam_unix.so nodelay\n"], env=self.env)
+        self.world.run_files = None
+        self.text(self.world, ["alice", "secret", "--pam", "hook"], [
+            "PAM:       service hook: authenticate: Success; account: Success\n           not run, assumed to succeed: "
+            "auth optional pam_exec.so expose_authtok %s/hook auth\n" % self.tools], env=self.env)
 
 
 if __name__ == "__main__":
