@@ -131,7 +131,7 @@ void NotRun(CredPamStep *step, std::string_view why) {
     CopyText(step->text, sizeof step->text, "not run: " + std::string(why));
 }
 
-void Keep(const PamStackLine &l, CredPamLine *c) {
+void KeepLine(const PamStackLine &l, CredPamLine *c) {
     CopyText(c->type, sizeof c->type, (l.optional ? "-" : "") + l.type);
     CopyText(c->control, sizeof c->control, l.control);
     CopyText(c->module, sizeof c->module, l.module);
@@ -142,7 +142,7 @@ void Keep(const PamStackLine &l, CredPamLine *c) {
 void KeepStack(const PamStack &stack, CredAccount *out) {
     for (const PamStackLine &l : stack.lines)
         if ((l.type == "auth" || l.type == "account") && out->nstack < CRED_PAM_MAX_LINES)
-            Keep(l, &out->stack[out->nstack++]);
+            KeepLine(l, &out->stack[out->nstack++]);
 }
 
 // Modules of the account step that write no state: run without a
@@ -174,6 +174,8 @@ std::string Unsafe(const PamRequest &request, const PamStack &stack) {
     if (request.service[0] == '\0') return "no service is named";
     if (std::strchr(request.service, '/') != nullptr)
         return "a service named by a path cannot be run from a private copy";
+    if (std::strcmp(request.service, ".") == 0 || std::strcmp(request.service, "..") == 0)
+        return "the service name names a folder";
     // Linux-PAM takes a longer name and, finding no file of that name,
     // runs "other": not the service that was asked for.
     if (std::strlen(request.service) > NAME_MAX)
@@ -256,7 +258,7 @@ void AssumeSkipped(const PamStack &stack, const std::string &modules, std::vecto
             continue;
         (*assumed)[i] = true;
         out->accountNotes |= CRED_ANOTE_PAM_ASSUMED;
-        if (out->nskipped < CRED_PAM_MAX_SKIPPED) Keep(l, &out->skipped[out->nskipped++]);
+        if (out->nskipped < CRED_PAM_MAX_SKIPPED) KeepLine(l, &out->skipped[out->nskipped++]);
     }
 }
 
@@ -449,6 +451,8 @@ void RunPam(const PamRequest &request, CredAccount *out) {
     }
     if (!why.empty()) {
         // A run that was asked for or needed, and could not be made.
+        out->nskipped = 0;
+        out->accountNotes &= ~CRED_ANOTE_PAM_ASSUMED;
         NotRun(&out->pamAuthenticate, why);
         NotRun(&out->pamAccount, request.password == nullptr ? "no password" : "PAM was not run");
         std::string service = request.service;

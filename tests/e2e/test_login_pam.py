@@ -128,6 +128,7 @@ CASES = [
       "no copy can take them"]),
     ("alice", "secret", LONG, None, None, "unchecked", None,
      ["not run: the service name is longer than a file name may be"]),
+    ("alice", "secret", "..", None, None, "unchecked", None, ["not run: the service name names a folder"]),
     ("alice", "wrong", "deb", None, None, "wrong-password", None,
      ["not run: the password does not match the local hash"]),
     # Lines that act outside the process, or that a user other than root may have changed.
