@@ -81,7 +81,9 @@ PAMD = {
     "reset": debug("required auth_err", "[default=reset] success", "required success"),
     "falls": debug("[success=3 default=ignore] user_unknown", "[success=2 default=ignore] auth_err",
                    "[success=1 default=ignore] ignore") + "auth requisite pam_deny.so\n" + debug("required success"),
+    "zerojump": debug("[success=0 default=ignore] auth_err", "required success"),
     "badjump": debug("[success=5] success", "required success"),
+    "typo": "auht optional pam_permit.so\nauth required pam_permit.so\naccount required pam_permit.so\n",
     "missing": "-auth optional pam_missing.so\nauth required pam_permit.so\n-account required pam_missing.so\n",
     "unknown": debug("[default=ignore] user_unknown"),
     "sufficient": debug("required auth_err", "sufficient success", "required cred_err"),
@@ -150,7 +152,9 @@ CASES = [
     ("alice", "secret", "substack", None, None, "pam-denied", "pam_debug.so auth cred_err", []),
     ("alice", "secret", "reset", None, None, "ok", None, []),
     ("alice", "secret", "falls", None, None, "pam-denied", "pam_debug.so auth auth_err", []),
+    ("alice", "secret", "zerojump", None, None, "pam-denied", "pam_debug.so auth auth_err", []),
     ("alice", "secret", "badjump", None, None, "pam-denied", "pam_debug.so auth success", []),
+    ("alice", "secret", "typo", None, None, "ok", None, []),
     ("alice", "secret", "missing", None, None, "pam-denied", "pam_missing.so account module_unknown", []),
     ("alice", "secret", "unknown", None, None, "pam-denied", "pam_debug.so auth user_unknown", []),
     ("alice", "secret", "sufficient", None, None, "pam-denied", "pam_debug.so auth auth_err", []),
@@ -173,7 +177,6 @@ class LoginPamTest(harness.WorldProgramTest):
                            ("noise", "A\x01B" + "x" * 600 + "\nsecond line\n")):
             harness.write(os.path.join(cls.tools, name), text)
         harness.write(os.path.join(cls.tools, "hook"), HOOK % cls.tools, 0o755)
-        os.mkdir(os.path.join(cls.tools, "hook-out"))
         shutil.copy(os.path.join(os.path.dirname(os.path.realpath(cred)), "pam_debug.so"),
                     os.path.join(cls.tools, "pam_loose.so"))
         os.chmod(os.path.join(cls.tools, "pam_loose.so"), 0o666)
@@ -196,7 +199,9 @@ class LoginPamTest(harness.WorldProgramTest):
                      for user, (data, _) in harness.tallies(cls.tally_dir).items()}
 
     def restore(self):
-        """Every tally as the failed logins left it (pamtester counts failures)."""
+        """Every tally as the failed logins left it (pamtester counts failures), and no hook's file."""
+        shutil.rmtree(os.path.join(self.tools, "hook-out"), True)
+        os.mkdir(os.path.join(self.tools, "hook-out"))
         for user, (data, st) in self.saved.items():
             path = harness.write(os.path.join(self.tally_dir, user), data, st.st_mode & 0o7777)
             os.chown(path, st.st_uid, st.st_gid)
@@ -226,8 +231,6 @@ class LoginPamTest(harness.WorldProgramTest):
                     self.assert_account_agrees(pam, user)
                 elif pam["authenticate"]["ok"] is not None:
                     self.assert_pamtester_agrees(self.world, pam, user, stdin, as_user, self.env)
-                shutil.rmtree(os.path.join(self.tools, "hook-out"))
-                os.mkdir(os.path.join(self.tools, "hook-out"))
 
     def assert_account_agrees(self, pam, user):
         """Without a password: the account step alone, as pamtester's acct_mgmt answers it, where it ran."""
