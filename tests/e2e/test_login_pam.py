@@ -7,6 +7,7 @@ link to it) and for stacks whose every answer is chosen."""
 
 import glob
 import os
+import select
 import shutil
 import socket
 import sys
@@ -97,8 +98,7 @@ FAILED_LOGINS = {"bob": 3, "nobody": 1}
 MAINT = "Maintenance until 14:00"
 NOBODY = harness.NOBODY
 LONG = "s" * 300  # Linux-PAM would run "other" for a name no file can have
-ASSUMED = ("lines of the stack were not run (they act outside this process, or their module's file is not "
-           "root's alone): the verdict assumes that they succeed")
+ASSUMED = "lines of the stack were not run (they act outside this process, or their module's file is not"
 # (user, password, service, as uid, nologin, verdict, decided_by "module type status" or None,
 #  texts among the messages and notes)
 CASES = [
@@ -122,17 +122,14 @@ CASES = [
     ("alice", "secret", "flm", None, None, "ok", None, []),
     ("bob", "secret", "flm", None, None, "locked-out", "pam_faillock.so auth auth_err", []),
     ("dirk", "wrong", "dirflm", None, None, "wrong-password", "pam_credtest.so auth auth_err",
-     ["a wrong password counts as a failed login where the credential is held, as for any login"]),
+     ["a wrong password counts as a failed login where the credential is held"]),
     ("nobody", "wrong", "flm", NOBODY, None, "unreadable", "pam_unix.so auth authinfo_unavail", []),
     # Runs that cannot be made are unchecked; one skipped on purpose is not.
     ("alice", "secret", "tally2", None, None, "unchecked", None,
-     ["not checked: PAM service tally2 was not run: the stack has pam_tally2.so, which counts failures where "
-      "no copy can take them"]),
-    ("alice", "secret", LONG, None, None, "unchecked", None,
-     ["not run: the service name is longer than a file name may be"]),
+     ["not checked: PAM service tally2 was not run: the stack has pam_tally2.so"]),
+    ("alice", "secret", LONG, None, None, "unchecked", None, ["not run: the service name is longer than"]),
     ("alice", "secret", "..", None, None, "unchecked", None, ["not run: the service name names a folder"]),
-    ("alice", "wrong", "deb", None, None, "wrong-password", None,
-     ["not run: the password does not match the local hash"]),
+    ("alice", "wrong", "deb", None, None, "wrong-password", None, ["not run: the password does not match"]),
     # Lines that act outside the process, or that a user other than root may have changed.
     ("alice", "secret", "hook", None, None, "ok", None,
      [ASSUMED, "skipped auth pam_exec.so", "skipped account pam_exec.so"]),
@@ -187,6 +184,16 @@ class LoginPamTest(harness.WorldProgramTest):
         cls.tally_dir = os.path.join(cls.world.dir, "tally")
         cls.world.write("security/faillock.conf", "dir = %s\ndeny = 3\n" % cls.tally_dir)
         cls.world.write("security/access.conf", "-:dave:ALL\n")
+        # A socket over /dev/log (a tmpfs over /dev, with the nodes the runs use) takes what PAM logs.
+        cls.log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        cls.addClassCleanup(cls.log.close)
+        cls.log.bind(os.path.join(cls.world.dir, "log"))
+        os.chmod(os.path.join(cls.world.dir, "log"), 0o666)
+        os.mkdir(os.path.join(cls.world.dir, "dev"))
+        cls.world.prepare.append(
+            'mount --bind /dev {0}/dev && mount -t tmpfs tmpfs /dev && for n in null zero random urandom tty; do '
+            'touch /dev/$n && mount --bind {0}/dev/$n /dev/$n || exit 1; done && touch /dev/log && '
+            'mount --bind {0}/log /dev/log'.format(cls.world.dir))
         cls.env = dict(harness.LIBS, TMPDIR=cls.tmp, CREDTEST_PASSWD=os.path.join(cls.tools, "passwd"),
                        CREDTEST_SHADOW=os.path.join(cls.tools, "shadow"))
         for user, data in TALLIES.items():
@@ -199,7 +206,8 @@ class LoginPamTest(harness.WorldProgramTest):
                      for user, (data, _) in harness.tallies(cls.tally_dir).items()}
 
     def restore(self):
-        """Every tally as the failed logins left it (pamtester counts failures), and no hook's file."""
+        """Every tally as the failed logins left it (pamtester counts failures), no hook's file, nothing logged."""
+        self.errors_logged()
         shutil.rmtree(os.path.join(self.tools, "hook-out"), True)
         os.mkdir(os.path.join(self.tools, "hook-out"))
         for user, (data, st) in self.saved.items():
@@ -224,13 +232,25 @@ class LoginPamTest(harness.WorldProgramTest):
                     report["reason"], pam["authenticate"]["text"], pam["account"]["text"]] + [
                     "skipped %s %s" % (line["type"], line["module"]) for line in pam["skipped"]]
                 for text in said:
-                    self.assertIn(text.replace("%s", self.tools), texts)
+                    self.assertTrue([t for t in texts if text.replace("%s", self.tools) in t], (text, texts))
                 self.assertEqual(report["unchecked"] is not None, verdict == "unchecked")
+                logged = self.errors_logged()
                 stdin = b"\nsecret\n" if service == "prompt" else (password or "").encode() + b"\n"
                 if password is None:
                     self.assert_account_agrees(pam, user)
                 elif pam["authenticate"]["ok"] is not None:
                     self.assert_pamtester_agrees(self.world, pam, user, stdin, as_user, self.env)
+                # PAM logs no error for the private copy that the service itself does not give.
+                self.assertLessEqual(logged, self.errors_logged(), "credcheck's errors against pamtester's")
+
+    def errors_logged(self):
+        """The messages at error level or worse sent to /dev/log since the last call."""
+        said = set()
+        while select.select([self.log], [], [], 0)[0]:
+            line = self.log.recv(65536).decode()
+            if int(line[1:line.index(">")]) & 7 <= 3:
+                said.add(line.split(": ", 1)[1])
+        return said
 
     def assert_account_agrees(self, pam, user):
         """Without a password: the account step alone, as pamtester's acct_mgmt answers it, where it ran."""
@@ -239,34 +259,6 @@ class LoginPamTest(harness.WorldProgramTest):
             failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
             self.assertEqual((pam["account"]["ok"], pam["account"]["text"]),
                              (t.status == 0, failed[-1] if failed and t.status else "Success"), t)
-
-    def test_log(self):
-        """What Linux-PAM logs at error level from credcheck's runs, caught by a socket over /dev/log: only
-        the stack's own faults (a bad jump), none from the private copy."""
-        log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.addCleanup(log.close)
-        log.bind(os.path.join(self.world.dir, "log"))
-        log.setblocking(False)
-        os.makedirs(os.path.join(self.world.dir, "dev"), exist_ok=True)
-        self.world.prepare.append(
-            'mount --bind /dev {0}/dev && mount -t tmpfs tmpfs /dev && for n in null zero random urandom tty; do '
-            'touch /dev/$n && mount --bind {0}/dev/$n /dev/$n || exit 1; done && touch /dev/log && '
-            'mount --bind {0}/log /dev/log'.format(self.world.dir))
-        self.addCleanup(self.world.prepare.pop)
-        for service, errors in (("deb", []), ("flm", []), ("dirflm", []), ("substack", []), ("falls", []),
-                                ("hook", []), ("badjump", ["bad jump in stack"])):
-            with self.subTest(service=service):
-                self.restore()
-                self.report(self.world, ["dirk" if service == "dirflm" else "alice", "secret", "--pam", service],
-                            env=self.env)
-                said = []
-                while True:
-                    try:
-                        said.append(log.recv(65536).decode())
-                    except BlockingIOError:
-                        break
-                self.assertEqual([line.split("PAM ", 1)[-1] for line in said
-                                  if " credcheck" in line and int(line[1:line.index(">")]) & 7 <= 3], errors, said)
 
     def test_text(self):
         self.world.run_files = {"nologin": MAINT}
