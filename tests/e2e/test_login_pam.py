@@ -49,9 +49,7 @@ JUMPS = ("auth [success=2 default=ignore] pam_unix.so nodelay\nauth [success=1 d
          "account [default=bad success=ok user_unknown=ignore] {cred} %s\naccount required pam_permit.so\n")
 UNIX = "auth required pam_unix.so nodelay\naccount required pam_unix.so\n"
 # pam_faillock as its manual page lays it out: authfail answers "ignore", and die ends the stack.
-FLM = ("auth required pam_faillock.so preauth\nauth [success=1 default=ignore] %s\n"
-       "auth [default=die] pam_faillock.so authfail\nauth sufficient pam_faillock.so authsucc\n"
-       "account required pam_faillock.so\naccount required pam_unix.so\n")
+FLM = harness.FAILLOCK_STACK.replace("default=bad", "default=ignore")
 # Writes what it reads (the password, with expose_authtok) to a file: it must never run.
 HOOK = "#!/bin/sh\ncat > %s/hook-out/$1\n"
 PAMD = {
@@ -174,9 +172,7 @@ class LoginPamTest(harness.WorldProgramTest):
                            ("noise", "A\x01B" + "x" * 600 + "\nsecond line\n")):
             harness.write(os.path.join(cls.tools, name), text)
         harness.write(os.path.join(cls.tools, "hook"), HOOK % cls.tools, 0o755)
-        shutil.copy(os.path.join(os.path.dirname(os.path.realpath(cred)), "pam_debug.so"),
-                    os.path.join(cls.tools, "pam_loose.so"))
-        os.chmod(os.path.join(cls.tools, "pam_loose.so"), 0o666)
+        os.chmod(shutil.copy(os.path.realpath(cred), os.path.join(cls.tools, "pam_loose.so")), 0o666)
         cls.world = cls.make_world(
             passwd="".join("%s:x:%d:%d::/:/bin/sh\n" % (name, uid, uid) for name, uid in USERS.items()),
             shadow="".join("%s:%s:19000:0:::::\n" % (name, SECRET) for name in USERS), group="root:x:0:\n",
@@ -188,7 +184,7 @@ class LoginPamTest(harness.WorldProgramTest):
         cls.log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         cls.addClassCleanup(cls.log.close)
         cls.log.bind(os.path.join(cls.world.dir, "log"))
-        os.chmod(os.path.join(cls.world.dir, "log"), 0o666)
+        os.chmod(os.path.join(cls.world.dir, "log"), 0o666)  # runs as uid 65534 log too
         os.mkdir(os.path.join(cls.world.dir, "dev"))
         cls.world.prepare.append(
             'mount --bind /dev {0}/dev && mount -t tmpfs tmpfs /dev && for n in null zero random urandom tty; do '
@@ -253,12 +249,11 @@ class LoginPamTest(harness.WorldProgramTest):
         return said
 
     def assert_account_agrees(self, pam, user):
-        """Without a password: the account step alone, as pamtester's acct_mgmt answers it, where it ran."""
+        """Without a password: the account step alone, where it ran, as pamtester's acct_mgmt answers it."""
         if pam["account"]["ok"] is not None:
             t = self.world.run(["pamtester", pam["service"], user, "acct_mgmt"], env=self.env)
-            failed = [line.split("pamtester: ", 1)[1] for line in t.err.splitlines() if "pamtester: " in line]
-            self.assertEqual((pam["account"]["ok"], pam["account"]["text"]),
-                             (t.status == 0, failed[-1] if failed and t.status else "Success"), t)
+            said = "Success" if t.status == 0 else t.err.strip().rsplit("pamtester: ", 1)[-1]
+            self.assertEqual((pam["account"]["ok"], pam["account"]["text"]), (t.status == 0, said), t)
 
     def test_text(self):
         self.world.run_files = {"nologin": MAINT}
