@@ -190,7 +190,7 @@ void RunLoginPam(const CredAccount &a, const char *user, const char *password,
     const char *skip = wrong ? "the password does not match the local hash" : nullptr;
     if (password != nullptr && !a.directory && a.hasHash && a.hash.costly && !o.costly)
         skip = "the local hash is too costly to check without --costly";
-    PamRequest request{Service(o), user, password != nullptr ? password : "", module.c_str(), skip};
+    PamRequest request{Service(o), user, password, module.c_str(), skip};
     RunPam(request, out);
     if (!a.directory || password == nullptr) return;
     // A directory's credential is checked by its module in the PAM run.
@@ -332,8 +332,7 @@ extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
         err = getpwnam_r(user, &pwEntry, pwBuffer.data.get(), pwBuffer.size, &pw);
     if (pw == nullptr) {
         if (o.pamService != nullptr) {
-            PamRequest request{o.pamService, user, password != nullptr ? password : "",
-                               "pam_unix.so", nullptr};
+            PamRequest request{o.pamService, user, password, "pam_unix.so", nullptr};
             RunPam(request, out);
         }
         return out->verdict = CRED_VERDICT_NO_SUCH_USER;
@@ -433,8 +432,8 @@ extern "C" const char *CredAccountNoteText(unsigned note) noexcept {
         "pam_unix cannot check another user's password unless run as root (unix_chkpwd refuses)",
         "this process may not read the pam_faillock tally: a lock was not ruled out",
         "a nologin file exists; root may still log in",
-        "lines of the stack that act outside this process were not run: the verdict assumes "
-        "that they succeed",
+        "lines of the stack were not run (they act outside this process, or their module's "
+        "file is not root's alone): the verdict assumes that they succeed",
         "a wrong password counts as a failed login where the credential is held, as for any "
         "login",
     };

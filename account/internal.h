@@ -201,6 +201,7 @@ struct PamRenderOptions {
     std::string marker;                  // "" for a copy without markers
     std::string helpers;                 // the folder of pam_echo, pam_debug and pam_permit
     std::vector<std::string> extraArgs;  // per line of the stack: arguments to add
+    std::vector<bool> assumed;           // per line: not run, pam_permit answers in its place
 };
 
 // The auth and account lines of stack for a private folder; false when a
@@ -228,7 +229,8 @@ struct PamDecision {
 };
 PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent> &trace);
 // The line to name for a failed step: the deciding one; when that is
-// pam_deny, or none decided, the last module before it that answered with
+// pam_deny or answered "ignore" (ending the stack under bad or die), or
+// none decided, the last module before it that answered with
 // a failure other than "user unknown" or "ignore" (none decided and none
 // failed so: the last that did not succeed); -1 when there is none.
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
@@ -274,13 +276,16 @@ class PamPrivateFolder {
 struct PamRequest {
     const char *service;
     const char *user;
-    const char *password;          // "" when none was given
+    const char *password;          // null when none was given
     const char *credentialModule;  // the module that holds the credential ("pam_unix.so")
     const char *skipAuthenticate;  // null, or why pam_authenticate must not run
 };
 // Run the service: pam_authenticate, then pam_acct_mgmt only after it
-// succeeded.  Fills pamRun, pamService, the two steps and their run flags,
-// messages, stack, decidedBy and the PAM notes of out.
+// succeeded; without a password, only pam_acct_mgmt, and only where every
+// account line is safe to run alone.  Lines that act outside the process
+// are not run (skipped).  Fills pamRun, pamService, the two steps and their
+// run flags, messages, stack, skipped, decidedBy and the PAM notes of out,
+// and marks the record unchecked when the run could not be made.
 void RunPam(const PamRequest &request, CredAccount *out);
 
 // ---- gates.cpp: nologin, the pam_faillock tally, the shell, the notes ----------

@@ -4,11 +4,13 @@
 // and keeps what the modules say; the copy's markers give each module's
 // answer, from which the module that refused is named.
 #include <dlfcn.h>
+#include <limits.h>
 #include <link.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
 #include <string.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,7 +100,8 @@ int Converse(int count, const struct pam_message **messages, struct pam_response
         int style = messages[i]->msg_style;
         const char *text = messages[i]->msg != nullptr ? messages[i]->msg : "";
         if (style == PAM_PROMPT_ECHO_OFF || style == PAM_PROMPT_ECHO_ON) {
-            out[i].resp = strdup(style == PAM_PROMPT_ECHO_OFF ? c->password : "");
+            bool hidden = style == PAM_PROMPT_ECHO_OFF && c->password != nullptr;
+            out[i].resp = strdup(hidden ? c->password : "");
             if (out[i].resp == nullptr) {
                 FreeReplies(out, i);
                 return PAM_BUF_ERR;
@@ -127,17 +131,42 @@ void NotRun(CredPamStep *step, std::string_view why) {
     CopyText(step->text, sizeof step->text, "not run: " + std::string(why));
 }
 
+void KeepLine(const PamStackLine &l, CredPamLine *c) {
+    CopyText(c->type, sizeof c->type, (l.optional ? "-" : "") + l.type);
+    CopyText(c->control, sizeof c->control, l.control);
+    CopyText(c->module, sizeof c->module, l.module);
+    CopyText(c->args, sizeof c->args, l.args);
+    c->depth = l.depth;
+}
+
 void KeepStack(const PamStack &stack, CredAccount *out) {
-    for (const PamStackLine &l : stack.lines) {
-        if ((l.type != "auth" && l.type != "account") || out->nstack == CRED_PAM_MAX_LINES)
-            continue;
-        CredPamLine &c = out->stack[out->nstack++];
-        CopyText(c.type, sizeof c.type, (l.optional ? "-" : "") + l.type);
-        CopyText(c.control, sizeof c.control, l.control);
-        CopyText(c.module, sizeof c.module, l.module);
-        CopyText(c.args, sizeof c.args, l.args);
-        c.depth = l.depth;
+    for (const PamStackLine &l : stack.lines)
+        if ((l.type == "auth" || l.type == "account") && out->nstack < CRED_PAM_MAX_LINES)
+            KeepLine(l, &out->stack[out->nstack++]);
+}
+
+// Modules of the account step that write no state: run without a
+// password, they change nothing.  pam_faillock counts into the private
+// copy of the tally, or into none.
+constexpr std::string_view kStateless[] = {
+    "pam_unix.so",      "pam_permit.so",   "pam_deny.so",       "pam_nologin.so",
+    "pam_access.so",    "pam_time.so",     "pam_succeed_if.so", "pam_listfile.so",
+    "pam_localuser.so", "pam_shells.so",   "pam_securetty.so",  "pam_debug.so",
+    "pam_echo.so",      "pam_warn.so",     "pam_usertype.so",   "pam_rootok.so",
+    "pam_wheel.so",     "pam_faillock.so",
+};
+
+// Whether each account line of stack is safe to run without a password
+// (assumed: the lines pam_permit stands in for).
+bool AccountAlone(const PamStack &stack, const std::vector<bool> &assumed) {
+    for (std::size_t i = 0; i < stack.lines.size(); ++i) {
+        const PamStackLine &l = stack.lines[i];
+        if (l.type != "account" || l.substack || l.mustFail || assumed[i]) continue;
+        bool known = false;
+        for (std::string_view module : kStateless) known = known || BaseName(l.module) == module;
+        if (!known) return false;
     }
+    return true;
 }
 
 // Why a run from a private copy could change what it diagnoses, or "".
@@ -145,6 +174,12 @@ std::string Unsafe(const PamRequest &request, const PamStack &stack) {
     if (request.service[0] == '\0') return "no service is named";
     if (std::strchr(request.service, '/') != nullptr)
         return "a service named by a path cannot be run from a private copy";
+    if (std::strcmp(request.service, ".") == 0 || std::strcmp(request.service, "..") == 0)
+        return "the service name names a folder";
+    // Linux-PAM takes a longer name and, finding no file of that name,
+    // runs "other": not the service that was asked for.
+    if (std::strlen(request.service) > NAME_MAX)
+        return "the service name is longer than a file name may be";
     if (std::strchr(request.user, '/') != nullptr) return "the user name has a '/'";
     if (!stack.complete) return stack.cut;
     for (const PamStackLine &l : stack.lines)
@@ -154,9 +189,9 @@ std::string Unsafe(const PamRequest &request, const PamStack &stack) {
     return "";
 }
 
-// The folder of the modules that mark the copy (that of Linux-PAM's own
-// modules, beside the library), or "" when one of them is missing.
-std::string Helpers() {
+// The folder Linux-PAM loads modules named without a path from: its own
+// modules', beside the library; "" when it cannot be told.
+std::string ModuleFolder() {
     void *pam = dlopen("libpam.so.0", RTLD_LAZY | RTLD_NOLOAD);
     link_map *map = nullptr;
     bool found = pam != nullptr && dlinfo(pam, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
@@ -164,11 +199,67 @@ std::string Helpers() {
     std::string library = found ? map->l_name : "";
     if (pam != nullptr) dlclose(pam);
     std::size_t slash = library.rfind('/');
-    if (slash == std::string::npos) return "";
-    std::string folder = library.substr(0, slash) + "/security";
+    return slash == std::string::npos ? "" : library.substr(0, slash) + "/security";
+}
+
+// The folder of the modules that mark the copy, or "" when one of them is
+// missing.
+std::string Helpers(const std::string &folder) {
+    if (folder.empty()) return "";
     for (const char *module : {"pam_echo.so", "pam_debug.so", "pam_permit.so"})
         if (access((folder + "/" + module).c_str(), R_OK) != 0) return "";
     return folder;
+}
+
+// Modules that act outside the process: they run programs, mount, start
+// services or sessions, or write the login records.
+constexpr std::string_view kActsOutside[] = {
+    "pam_exec.so",     "pam_script.so",    "pam_mount.so",     "pam_systemd_home.so",
+    "pam_systemd.so",  "pam_ecryptfs.so",  "pam_fscrypt.so",   "pam_gnome_keyring.so",
+    "pam_kwallet.so",  "pam_kwallet5.so",  "pam_mkhomedir.so", "pam_oddjob_mkhomedir.so",
+    "pam_motd.so",     "pam_lastlog.so",   "pam_lastlog2.so",  "pam_tty_audit.so",
+    "pam_loginuid.so", "pam_namespace.so", "pam_xauth.so",     "pam_ssh.so",
+    "pam_filter.so",   "pam_sepermit.so",  "pam_selinux.so",   "pam_setquota.so",
+};
+
+// Whether path is a file or folder that only root may change.
+bool RootOnly(const std::string &path, bool folder) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && st.st_uid == 0 && (st.st_mode & 022) == 0 &&
+           (folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+}
+
+// Why line must not run, or "": its module acts outside the process, or
+// its file (where it exists) could have been changed by another user than
+// root.  A module that is missing runs as written: Linux-PAM answers for it.
+std::string NotToRun(const PamStackLine &line, const std::string &modules) {
+    std::string_view name = BaseName(line.module);
+    for (std::string_view module : kActsOutside)
+        if (name == module) return "acts outside the process";
+    if (modules.empty() && line.module[0] != '/') return "";
+    std::string path = line.module[0] == '/' ? line.module : modules + "/" + line.module;
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    if (real == nullptr) return "";
+    std::string file = real.get();
+    if (!RootOnly(file, false) || !RootOnly(file.substr(0, file.rfind('/') + 1), true))
+        return "its file may be changed by a user other than root";
+    return "";
+}
+
+// Marks the auth and account lines of stack that must not run, and keeps
+// them in out->skipped.
+void AssumeSkipped(const PamStack &stack, const std::string &modules, std::vector<bool> *assumed,
+                   CredAccount *out) {
+    assumed->assign(stack.lines.size(), false);
+    for (std::size_t i = 0; i < stack.lines.size(); ++i) {
+        const PamStackLine &l = stack.lines[i];
+        if ((l.type != "auth" && l.type != "account") || l.substack || l.mustFail ||
+            NotToRun(l, modules).empty())
+            continue;
+        (*assumed)[i] = true;
+        out->accountNotes |= CRED_ANOTE_PAM_ASSUMED;
+        if (out->nskipped < CRED_PAM_MAX_SKIPPED) KeepLine(l, &out->skipped[out->nskipped++]);
+    }
 }
 
 // A marker no module says by chance.
@@ -187,14 +278,15 @@ std::string NewMarker() {
 
 // Writes the private copy of stack into folder; *marker is "" when the
 // copy has no markers.
-bool Prepare(const PamRequest &request, const PamStack &stack, PamPrivateFolder *folder,
-             std::string *marker, std::string *error) {
+bool Prepare(const PamRequest &request, const PamStack &stack, const std::vector<bool> &assumed,
+             PamPrivateFolder *folder, std::string *marker, std::string *error) {
     PamRenderOptions o;
     if (!folder->Create(error) ||
         !folder->RedirectTallies(stack, request.user, &o.extraArgs, error))
         return false;
     o.folder = folder->Path();
-    o.helpers = Helpers();
+    o.helpers = Helpers(ModuleFolder());
+    o.assumed = assumed;
     o.marker = o.helpers.empty() ? "" : NewMarker();
     std::string service = Lower(request.service);
     std::vector<PamFile> files;
@@ -272,8 +364,19 @@ void AuthenticationFailed(const PamRequest &request, const PamStack &stack,
         out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
 }
 
-void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolder &folder,
-         const std::string &marker, CredAccount *out) {
+// The account step, with its answer and the module that refused.
+void Account(const PamRequest &request, const PamStack &stack, Conversation *c,
+             pam_handle_t *handle, CredAccount *out) {
+    c->trace.clear();
+    c->step = "acct";
+    int status = pam_acct_mgmt(handle, 0);
+    out->pamAccountRun = 1;
+    Record(handle, status, &out->pamAccount);
+    if (status != PAM_SUCCESS) RecordDecider(request, stack, c->trace, status, handle, out);
+}
+
+void Run(const PamRequest &request, const PamStack &stack, const std::vector<bool> &assumed,
+         const PamPrivateFolder &folder, const std::string &marker, CredAccount *out) {
     Conversation c{
         request.password, marker, "auth", {}, {}, out, static_cast<int>(stack.lines.size())};
     pam_conv conversation{Converse, &c};
@@ -281,13 +384,30 @@ void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolde
     std::string confdir = folder.Path() + "/pam.d";
     int status =
         pam_start_confdir(request.service, request.user, &conversation, confdir.c_str(), &handle);
-    out->pamAuthenticateRun = 1;
     if (status != PAM_SUCCESS) {
+        out->pamAuthenticateRun = 1;
         Record(handle, status, &out->pamAuthenticate);
         if (handle != nullptr) pam_end(handle, status);
         return;
     }
     pam_set_item(handle, PAM_FAIL_DELAY, reinterpret_cast<const void *>(&NoDelay));
+    if (request.password == nullptr) {
+        // No password: authenticating would check one nobody gave (and a
+        // directory would count it as a failed login).  The account step
+        // alone runs only where none of its modules writes state.
+        NotRun(&out->pamAuthenticate, "no password");
+        if (AccountAlone(stack, assumed))
+            Account(request, stack, &c, handle, out);
+        else
+            NotRun(&out->pamAccount, "no password");
+        pam_end(handle, out->pamAccountRun ? out->pamAccount.status : PAM_SUCCESS);
+        return;
+    }
+    out->pamAuthenticateRun = 1;
+    // A password the directory's module checks: were it wrong, the
+    // directory counts a failed login.
+    if (std::string_view(request.credentialModule) != "pam_unix.so")
+        out->accountNotes |= CRED_ANOTE_FAILURE_COUNTS;
     // Safe: the stack is the private copy, in which each pam_faillock line
     // counts into a private copy of the user's tally, or into one this
     // process can neither read nor write; no other module an auth stack
@@ -299,15 +419,9 @@ void Run(const PamRequest &request, const PamStack &stack, const PamPrivateFolde
         AuthenticationFailed(request, stack, auth, !marker.empty(), status, handle, out);
     } else {
         if (PermitOnly(stack, auth)) out->accountNotes |= CRED_ANOTE_PAM_PERMIT_ONLY;
-        c.trace.clear();
-        c.step = "acct";
-        // Safe only after a successful authentication, as a login calls it:
-        // after a failed one, pam_faillock's account step would clear the
-        // tally (here only the private copy).
-        status = pam_acct_mgmt(handle, 0);
-        out->pamAccountRun = 1;
-        Record(handle, status, &out->pamAccount);
-        if (status != PAM_SUCCESS) RecordDecider(request, stack, c.trace, status, handle, out);
+        // Only after a successful authentication, as a login calls it.
+        Account(request, stack, &c, handle, out);
+        status = out->pamAccount.status;
     }
     pam_end(handle, status);
 }
@@ -322,17 +436,31 @@ void RunPam(const PamRequest &request, CredAccount *out) {
     KeepStack(stack, out);
     if (stack.fromOther) out->accountNotes |= CRED_ANOTE_PAM_OTHER;
     NotRun(&out->pamAccount, "authentication did not succeed");
-    std::string why =
-        request.skipAuthenticate != nullptr ? request.skipAuthenticate : Unsafe(request, stack);
-    PamPrivateFolder folder;
-    std::string marker;
-    if (why.empty() && !Prepare(request, stack, &folder, &marker, &why) && why.empty())
-        why = "the private copy of the stack could not be written";
-    if (!why.empty()) {
-        NotRun(&out->pamAuthenticate, why);
+    if (request.skipAuthenticate != nullptr) {
+        NotRun(&out->pamAuthenticate, request.skipAuthenticate);
         return;
     }
-    Run(request, stack, folder, marker, out);
+    std::string why = Unsafe(request, stack);
+    std::vector<bool> assumed;
+    PamPrivateFolder folder;
+    std::string marker;
+    if (why.empty()) {
+        AssumeSkipped(stack, ModuleFolder(), &assumed, out);
+        if (!Prepare(request, stack, assumed, &folder, &marker, &why) && why.empty())
+            why = "the private copy of the stack could not be written";
+    }
+    if (!why.empty()) {
+        // A run that was asked for or needed, and could not be made.
+        out->nskipped = 0;
+        out->accountNotes &= ~CRED_ANOTE_PAM_ASSUMED;
+        NotRun(&out->pamAuthenticate, why);
+        NotRun(&out->pamAccount, request.password == nullptr ? "no password" : "PAM was not run");
+        std::string service = request.service;
+        if (service.size() > 64) service = service.substr(0, 60) + "...";
+        MarkUnchecked(out, "PAM service " + service + " was not run: " + why);
+        return;
+    }
+    Run(request, stack, assumed, folder, marker, out);
 }
 
 }  // namespace credaccount

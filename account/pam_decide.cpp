@@ -84,8 +84,9 @@ PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent
         if (action == kActionReset && level < saved.size()) {
             s = saved[level];
         } else if (action == kActionOk || action == kActionDone) {
-            if (s.impression == kUndecided ||
-                (s.impression == kPositive && s.status == PAM_SUCCESS))
+            // An ignored answer sets nothing, even where the control says ok.
+            if (value != PAM_IGNORE && (s.impression == kUndecided ||
+                                        (s.impression == kPositive && s.status == PAM_SUCCESS)))
                 s = {kPositive, value, e.line, value};
         } else if (action == kActionBad || action == kActionDie) {
             if (s.impression != kNegative)
@@ -105,11 +106,14 @@ PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent
 
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
                 const PamDecision &decision, int *value) {
-    // Nothing decided, or pam_deny did after a jump stack fell through to
-    // it: the last module before that failed for the user.
+    // Nothing decided, pam_deny did after a jump stack fell through to it,
+    // or a module that answered "ignore" ended the stack under bad or die
+    // (pam_faillock's authfail after a wrong password): the last module
+    // before that failed for the user.
     bool deny =
         decision.line >= 0 &&
-        BaseName(stack.lines[static_cast<std::size_t>(decision.line)].module) == "pam_deny.so";
+        (decision.value == PAM_IGNORE ||
+         BaseName(stack.lines[static_cast<std::size_t>(decision.line)].module) == "pam_deny.so");
     *value = decision.value;
     if (decision.line >= 0 && !deny) return decision.line;
     // When none failed so, the last that did not succeed (as "user unknown").

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "account/internal.h"
@@ -139,9 +140,12 @@ class Renderer {
         return t <= n ? starts_[t] : starts_[n] + (t - n);
     }
 
-    // The control that jumps from position at to target.
+    // The control that jumps from position at to target.  Linux-PAM
+    // refuses a jump of 0 (it logs an error and makes every answer of the
+    // line bad): going on to the next line is "ignore".
     static std::string Jump(std::size_t at, std::size_t target) {
-        return "[default=" + std::to_string(target - at - 1) + "]";
+        std::size_t skip = target - at - 1;
+        return "[default=" + (skip == 0 ? std::string("ignore") : std::to_string(skip)) + "]";
     }
 
     void Emit(std::string *text, const std::string &line) {
@@ -153,10 +157,14 @@ class Renderer {
     void Module(int i, const std::string &type, std::string *text) {
         const PamStackLine &l = Line(i);
         std::size_t at = starts_[unit_];
+        std::size_t n = static_cast<std::size_t>(i);
         std::string module = Token(l.module) + (l.args.empty() ? "" : " " + l.args) +
-                             o_.extraArgs[static_cast<std::size_t>(i)];
+                             (n < o_.extraArgs.size() ? o_.extraArgs[n] : "");
         // A line Linux-PAM cannot load answers as a module it cannot find.
         if (l.mustFail) module = o_.folder + "/no-module";
+        // A line that is not run answers as its module does when it works.
+        if (n < o_.assumed.size() && o_.assumed[n])
+            module = o_.helpers.empty() ? "pam_permit.so" : Helper("pam_permit.so");
         std::string head = (l.optional ? "-" : "") + type + " ";
         if (!traced()) {
             Emit(text, head + Control(l.actions) + " " + module);
@@ -237,6 +245,9 @@ bool RenderStack(const PamStack &stack, const char *service, const PamRenderOpti
         text += renderer.List(idx, 0, idx.size(), type, -1);
     }
     (*files)[0].text = text;
+    // Every line is in the service's file; an empty "other" spares the
+    // log Linux-PAM's complaint that the folder has none.
+    if (std::string_view(service) != "other") files->push_back({"pam.d/other", ""});
     return renderer.fits();
 }
 

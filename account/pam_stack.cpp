@@ -138,7 +138,8 @@ int ActionAt(const char **text) {
     int skip = 0;
     while (std::isdigit(static_cast<unsigned char>(**text)) && skip < 100000)
         skip = skip * 10 + (*(*text)++ - '0');
-    return skip;
+    // Linux-PAM refuses a jump of 0: the line's every answer is bad.
+    return skip > 0 ? skip : kUndefined;
 }
 
 const char *SkipSpace(const char *text) {

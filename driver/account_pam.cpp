@@ -4,6 +4,7 @@
 #include <security/pam_appl.h>
 
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string>
 
 #include "driver/account_report.h"
@@ -32,17 +33,20 @@ std::string StackLine(const CredPamLine &l) {
     return PrintableName(text.c_str());
 }
 
+nlohmann::json Lines(const CredPamLine *lines, int count) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const CredPamLine &l : std::span(lines, static_cast<std::size_t>(count)))
+        out.push_back(
+            {{"type", l.type}, {"control", l.control}, {"module", l.module}, {"args", l.args}});
+    return out;
+}
+
 }  // namespace
 
 nlohmann::json PamJson(const CredAccount &a) {
-    nlohmann::json messages = nlohmann::json::array(), stack = nlohmann::json::array();
+    nlohmann::json messages = nlohmann::json::array();
     for (int i = 0; i < a.nmessages; ++i)
         messages.push_back({{"style", Style(a.messages[i])}, {"text", a.messages[i].text}});
-    for (int i = 0; i < a.nstack; ++i) {
-        const CredPamLine &l = a.stack[i];
-        stack.push_back(
-            {{"type", l.type}, {"control", l.control}, {"module", l.module}, {"args", l.args}});
-    }
     const CredPamDecider &by = a.decidedBy;
     nlohmann::json decided = nullptr;
     if (by.kind != CRED_PAM_DECIDER_NONE)
@@ -59,7 +63,8 @@ nlohmann::json PamJson(const CredAccount &a) {
             {"account", Step(a.pamAccountRun, a.pamAccount)},
             {"messages", messages},
             {"decided_by", decided},
-            {"stack", stack},
+            {"stack", Lines(a.stack, a.nstack)},
+            {"skipped", Lines(a.skipped, a.nskipped)},
             {"notes", notes}};
 }
 
@@ -72,6 +77,11 @@ void PrintPam(const CredAccount &a) {
                            : m.style == PAM_TEXT_INFO ? "info"
                                                       : "asked (answered empty)";
         ReportLine("", std::string(what) + ": " + PrintableName(m.text));
+    }
+    for (int i = 0; i < a.nskipped; ++i) {
+        CredPamLine line = a.skipped[i];
+        line.depth = 0;
+        ReportLine("", "not run, assumed to succeed: " + StackLine(line));
     }
     for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
         if (a.accountNotes & bit & kPamNotes)

@@ -35,8 +35,8 @@ nlohmann::json NologinJson(const CredNologinGate &nologin);
 // A text as JSON: null when there is none or it is empty.
 nlohmann::json TextOrNull(const char *text);
 // The account notes on the PAM run, which its own part of the report shows.
-constexpr unsigned kPamNotes =
-    CRED_ANOTE_PAM_OTHER | CRED_ANOTE_PAM_PERMIT_ONLY | CRED_ANOTE_PAM_UNIX_NOT_ROOT;
+constexpr unsigned kPamNotes = CRED_ANOTE_PAM_OTHER | CRED_ANOTE_PAM_PERMIT_ONLY |
+                               CRED_ANOTE_PAM_UNIX_NOT_ROOT | CRED_ANOTE_PAM_ASSUMED;
 
 // ---- account_pam.cpp: the PAM run's part of the report --------------------
 // The "pam" object (only when PAM ran), and the "PAM:" lines.
