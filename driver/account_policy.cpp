@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -36,7 +37,8 @@ std::string FindBaseline(const char *name) {
          {folder + "/../share/credcheck/policy", folder + "/share/credcheck/policy",
           std::string(CREDCHECK_POLICY_DIR)}) {
         std::string path = dir + "/" + name;
-        if (access(path.c_str(), R_OK) == 0) return path;
+        char real[PATH_MAX];
+        if (access(path.c_str(), R_OK) == 0) return realpath(path.c_str(), real) ? real : path;
     }
     return "";
 }
