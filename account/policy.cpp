@@ -5,6 +5,7 @@
 // never rests on a table of our own.
 #include <crypt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,12 @@ bool GensaltFor(const CostMethod &m, unsigned long cost, CredHashInfo *info) {
     return true;
 }
 
+std::string Join(const std::vector<std::string> &words) {
+    std::string out;
+    for (const std::string &w : words) out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
 bool KnownMethod(std::string_view name) {
     std::size_t count = 0;
     const HashMethod *rows = HashMethods(&count);
@@ -118,6 +125,7 @@ std::string FillRule(std::string_view rule, std::string_view value, CredPolicyRu
         }
         if (want.empty()) return "methods needs a method";
         CopyText(r->want, sizeof r->want, want);
+        CopyText(r->value, sizeof r->value, Join(Words(value)));
         return "";
     }
     bool one = value.find_first_of(" \t") == std::string_view::npos;
@@ -149,10 +157,19 @@ void AddGap(CredAccount *a, const CredPolicyRule &r, const std::string &have) {
     CopyText(g.from, sizeof g.from, r.from);
 }
 
+// Whether the words of list (between single spaces, as a rule keeps them)
+// hold word; without an allocation, as it runs for every user of a walk.
+bool HasWord(std::string_view list, std::string_view word) {
+    for (std::size_t at = 0; at < list.size();) {
+        std::size_t end = std::min(list.find(' ', at), list.size());
+        if (list.substr(at, end - at) == word) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 void JudgeMethod(const CredPolicyRule &r, CredAccount *a) {
-    for (const std::string &word : Words(r.value))
-        if (word == a->hash.method) return;
-    AddGap(a, r, a->hash.method);
+    if (!HasWord(r.value, a->hash.method)) AddGap(a, r, a->hash.method);
 }
 
 void JudgeCost(const CostMethod &m, const CredPolicyRule &r, CredAccount *a) {
@@ -224,7 +241,7 @@ std::string AddPolicyRule(CredPolicy *policy, std::string_view rule, std::string
     std::string wrong = FillRule(rule, value, &r);
     if (!wrong.empty()) return wrong;
     CopyText(r.rule, sizeof r.rule, rule);
-    CopyPrintable(r.value, sizeof r.value, value, sizeof r.value - 1);
+    if (r.value[0] == '\0') CopyPrintable(r.value, sizeof r.value, value, sizeof r.value - 1);
     CopyPrintable(r.from, sizeof r.from, from, sizeof r.from - 1);
     policy->rules[policy->nrules++] = r;
     return "";
