@@ -193,7 +193,8 @@ void JudgeRule(const CredPolicyRule &r, bool usable, CredAccount *a) {
     std::string_view rule = r.rule;
     if (rule == "methods") return JudgeMethod(r, a);
     for (const CostMethod &m : kCostMethods)
-        if (rule.starts_with(m.method) && rule[m.method.size()] == '.') return JudgeCost(m, r, a);
+        if (rule.starts_with(m.method) && rule.substr(m.method.size()).starts_with('.'))
+            return JudgeCost(m, r, a);
     for (const AgingRule &aging : kAgingRules)
         if (rule == aging.rule && usable) JudgeAging(aging, r, a);
 }

@@ -152,6 +152,8 @@ std::string PamUnixRules(const char *confdir, const Settings &defs, CredPolicy *
         }
     if (line == nullptr) return "";
     std::string from = LocatePamUnix(confdir, stack.fromOther ? "other" : "passwd", 0);
+    // A service without password lines of its own takes those of "other".
+    if (from.empty() && !stack.fromOther) from = LocatePamUnix(confdir, "other", 0);
     if (from.empty()) from = std::string(confdir) + "/passwd";
     std::string method, rounds, roundsFrom = from;
     *methodFrom = from;
