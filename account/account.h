@@ -100,6 +100,28 @@ void CredInspectHash(const char *hash, CredHashInfo *info) CRED_NOEXCEPT;
 
 /* ---- The account record -------------------------------------------------- */
 
+/* What a policy (CredJudgePolicy) found wanting in one record: the rule,
+ * what the account has, what the rule wants, and where the rule comes from
+ * ("/etc/login.defs:131"); printable texts. */
+#define CRED_POLICY_TEXT_SIZE 128
+#define CRED_POLICY_FROM_SIZE 256
+#define CRED_POLICY_MAX_GAPS 8
+
+typedef struct CredPolicyGap {
+    char rule[32]; /* "methods", "sha512crypt.rounds.min", "max_days.max", ... */
+    char have[CRED_POLICY_TEXT_SIZE];
+    char want[CRED_POLICY_TEXT_SIZE];
+    char from[CRED_POLICY_FROM_SIZE];
+} CredPolicyGap;
+
+typedef struct CredPolicyJudgement {
+    int judged;                       /* 0: no policy was applied */
+    char name[CRED_POLICY_FROM_SIZE]; /* the policy's name ("host", "cis", or a path) */
+    int meets;                        /* 1, 0, or -1 when there is no hash to judge */
+    int ngaps;                        /* only the first ngaps are set */
+    CredPolicyGap gaps[CRED_POLICY_MAX_GAPS];
+} CredPolicyJudgement;
+
 /* Notes on a checked password: bits of CredAccount.notes. */
 #define CRED_NOTE_DES_FIRST_8 1u    /* DES used only the first 8 characters */
 #define CRED_NOTE_MATCHES_LOCKED 2u /* matches the hash under a lock */
@@ -318,6 +340,9 @@ typedef struct CredAccount {
     char unchecked[CRED_MESSAGE_SIZE];
     int nskipped; /* lines of the stack the PAM run did not run (skipped) */
 
+    long minDays;               /* the shadow entry's minimum age, -1: unset */
+    CredPolicyJudgement policy; /* set by CredJudgePolicy */
+
     /* What PAM said, and the auth and account lines of the service (includes
      * followed).  Only the first nmessages and nstack entries are set. */
     int nmessages, nstack;
@@ -378,9 +403,11 @@ CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
 #define CRED_FINDING_LOCKED_WEAK 2u /* locked, with such a hash under the lock */
 #define CRED_FINDING_EMPTY 4u       /* the password field is empty */
 #define CRED_FINDING_UNREADABLE 8u  /* this process cannot read the hash */
-#define CRED_FINDING_COUNT 4
+#define CRED_FINDING_OFF_POLICY 16u /* the policy of the audit finds a gap */
+#define CRED_FINDING_COUNT 5
 /* A short name of one finding bit ("weak-hash", "locked-weak-hash",
- * "empty-password", "unreadable"); static; null for an unknown bit. */
+ * "empty-password", "unreadable", "off-policy"); static; null for an
+ * unknown bit. */
 const char *CredFindingName(unsigned finding) CRED_NOEXCEPT;
 
 #define CRED_AUDIT_MAX_METHODS 32
@@ -418,6 +445,60 @@ typedef void (*CredAuditVisit)(const CredAccount *account, unsigned findings, vo
  * nothing. */
 unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                             CredAuditSummary *summary) CRED_NOEXCEPT;
+
+/* The audit against a policy.  policy: null for none; with policyCounts 0
+ * the finding off-policy is counted and shown, but a user whose only
+ * finding it is does not count among the flagged users. */
+typedef struct CredPolicy CredPolicy;
+typedef struct CredAuditOptions {
+    const CredPolicy *policy;
+    int policyCounts;
+} CredAuditOptions;
+
+/* CredAuditHost with options (may be null); a null summary fails the same way. */
+unsigned long CredAuditHostWith(CredAuditVisit visit, void *context,
+                                const CredAuditOptions *options,
+                                CredAuditSummary *summary) CRED_NOEXCEPT;
+
+/* ---- Policy: each hash and account against a list of rules ---------------- */
+
+/* A policy, read once: its rules, each with where it comes from, and notes
+ * (where the host's own sources disagree).  A plain record, owned by the
+ * caller. */
+#define CRED_POLICY_MAX_RULES 16
+#define CRED_POLICY_MAX_NOTES 4
+
+typedef struct CredPolicyRule {
+    char rule[32];                     /* "methods", "yescrypt.cost.min", "inactive.max", ... */
+    char value[CRED_POLICY_TEXT_SIZE]; /* as written: "yescrypt sha512crypt", "100000" */
+    char from[CRED_POLICY_FROM_SIZE];  /* "FILE:LINE" */
+    char want[CRED_POLICY_TEXT_SIZE];  /* what a gap says the rule wants */
+    unsigned long long limit; /* the number; for a cost, as its method counts it (rounds, the
+                                 bcrypt cost, yescrypt's N times r) */
+} CredPolicyRule;
+
+struct CredPolicy {
+    char name[CRED_POLICY_FROM_SIZE]; /* "host", "cis", "stig", or the file's path */
+    int host;                         /* 1: the host's own, read from its files */
+    int nrules;
+    CredPolicyRule rules[CRED_POLICY_MAX_RULES];
+    int nnotes;
+    char notes[CRED_POLICY_MAX_NOTES][CRED_MESSAGE_SIZE];
+};
+
+/* Read a policy into *out.  path null: the host's own (the pam_unix line of
+ * the passwd service's password stack, /etc/login.defs,
+ * /etc/default/useradd), named "host"; else the policy file at path, named
+ * name (null: the path).  Returns 0; or -1 with what is wrong in error
+ * (size bytes): "FILE: why" for a file that cannot be read, "FILE:LINE:
+ * why" for a line that is not a rule. */
+int CredReadPolicy(const char *path, const char *name, CredPolicy *out, char *error,
+                   unsigned long size) CRED_NOEXCEPT;
+
+/* Judge the record against policy: fills account->policy (the verdict does
+ * not change).  The method and the cost are judged wherever there is a hash
+ * (also under a lock); the aging rules only for a usable password. */
+void CredJudgePolicy(const CredPolicy *policy, CredAccount *account) CRED_NOEXCEPT;
 
 CREDCHECK_END_DECLS
 

@@ -112,6 +112,7 @@ void ReadAging(const struct spwd *sp, CredAccount *out) {
     out->inactiveDays = sp->sp_inact;
     out->expireDay = sp->sp_expire;
     out->warnDays = sp->sp_warn;
+    out->minDays = sp->sp_min;
     Aging a = DecideAging(out->today, sp->sp_lstchg, sp->sp_max, sp->sp_inact, sp->sp_expire,
                           sp->sp_warn);
     out->expired = a.expired;
@@ -163,6 +164,7 @@ void Start(const char *user, CredAccount *out) {
     std::memset(out, 0, offsetof(CredAccount, messages));
     CopyText(out->user, sizeof out->user, user);
     out->lastChange = out->maxDays = out->inactiveDays = out->expireDay = out->warnDays = -1;
+    out->minDays = -1;
     out->faillock.lastFailure = out->faillock.unlockAt = -1;
 }
 

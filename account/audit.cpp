@@ -221,10 +221,12 @@ unsigned Findings(const CredAccount &a) {
     if (Weak(a)) bits |= a.locked ? CRED_FINDING_LOCKED_WEAK : CRED_FINDING_WEAK_HASH;
     if (a.empty) bits |= CRED_FINDING_EMPTY;
     if (a.verdict == CRED_VERDICT_UNREADABLE) bits |= CRED_FINDING_UNREADABLE;
+    if (a.policy.judged && a.policy.meets == 0) bits |= CRED_FINDING_OFF_POLICY;
     return bits;
 }
 
-void Count(const CredAccount &a, unsigned findings, CredAuditSummary *s) {
+// flags: the findings that make a user one of the flagged.
+void Count(const CredAccount &a, unsigned findings, unsigned flags, CredAuditSummary *s) {
     ++s->users;
     ++s->verdicts[a.verdict];
     if (a.hasHash) {
@@ -237,7 +239,7 @@ void Count(const CredAccount &a, unsigned findings, CredAuditSummary *s) {
     }
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         if (findings & (1u << bit)) ++s->findings[bit];
-    if (findings != 0) ++s->flagged;
+    if ((findings & flags) != 0) ++s->flagged;
 }
 
 }  // namespace
@@ -247,10 +249,18 @@ using namespace credaccount;
 
 extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
                                        CredAuditSummary *summary) noexcept {
+    return CredAuditHostWith(visit, context, nullptr, summary);
+}
+
+extern "C" unsigned long CredAuditHostWith(CredAuditVisit visit, void *context,
+                                           const CredAuditOptions *options,
+                                           CredAuditSummary *summary) noexcept {
     if (summary == nullptr) {
         errno = EINVAL;
         return static_cast<unsigned long>(-1);
     }
+    const CredPolicy *policy = options != nullptr ? options->policy : nullptr;
+    unsigned flags = options != nullptr && options->policyCounts ? ~0u : ~CRED_FINDING_OFF_POLICY;
     std::memset(summary, 0, sizeof *summary);
     // Each source's enumeration runs to its end before the walk opens the
     // host's own, which a module keeps in one state per database.
@@ -286,8 +296,9 @@ extern "C" unsigned long CredAuditHost(CredAuditVisit visit, void *context,
             }
             CredAnalyzeEntry(pw, passwdSource, sp, shadowSource, shadowErrno, nullptr, nullptr, -1,
                              &account);
+            if (policy != nullptr) CredJudgePolicy(policy, &account);
             unsigned findings = Findings(account);
-            Count(account, findings, summary);
+            Count(account, findings, flags, summary);
             if (visit != nullptr) visit(&account, findings, context);
         }
     } catch (...) {
@@ -315,6 +326,8 @@ extern "C" const char *CredFindingName(unsigned finding) noexcept {
             return "empty-password";
         case CRED_FINDING_UNREADABLE:
             return "unreadable";
+        case CRED_FINDING_OFF_POLICY:
+            return "off-policy";
     }
     return nullptr;
 }

@@ -384,6 +384,21 @@ struct KeyTally {
 KeyTally CountAuthorizedKeys(const struct passwd *pw, std::string_view files, const KeyRules &rules,
                              CredSsh *ssh);
 
+// ---- policy.cpp, policy_host.cpp: policies -------------------------------------
+
+// Adds a rule (as written in a policy file) with where it comes from
+// ("FILE:LINE"); "" when added, else what is wrong with it.
+std::string AddPolicyRule(CredPolicy *policy, std::string_view rule, std::string_view value,
+                          std::string_view from);
+void AddPolicyNote(CredPolicy *policy, std::string_view note);
+// yescrypt and gost-yescrypt, whose cost is a factor of N and r.
+bool Yescrypt(std::string_view method);
+// The host's own policy from its files (a rule the host does not set is
+// absent).
+void ReadHostPolicy(CredPolicy *policy, const char *pamd = "/etc/pam.d",
+                    const char *loginDefs = "/etc/login.defs",
+                    const char *useradd = "/etc/default/useradd");
+
 }  // namespace credaccount
 
 #endif  // ACCOUNT_INTERNAL_H

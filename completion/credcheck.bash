@@ -1,5 +1,5 @@
 # bash completion for credcheck: modes, options, user names for -l and -a,
-# PAM services for --pam, files for --output.
+# PAM services for --pam, files for --output, policies for --policy.
 
 _credcheck() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -20,7 +20,9 @@ _credcheck() {
     -a)
         if [[ $prev == --output ]]; then
         COMPREPLY=($(compgen -f -- "$cur"))
-    elif [[ $prev == --pam ]]; then
+    elif [[ $prev == --policy ]]; then
+            COMPREPLY=($(compgen -W 'host cis stig' -- "$cur") $(compgen -f -- "$cur"))
+        elif [[ $prev == --pam ]]; then
             local services=(/etc/pam.d/*)
             [[ -e ${services[0]} ]] &&
                 COMPREPLY=($(compgen -W "${services[*]##*/}" -- "$cur"))
@@ -28,7 +30,7 @@ _credcheck() {
             COMPREPLY=($(compgen -W '--all' -- "$cur") $(compgen -u -- "$cur"))
         else
             # The options not given yet; --pam, --ssh and --costly only for a single user.
-            local options=' --json ' word
+            local options=' --json --policy ' word
             if [[ ${COMP_WORDS[2]} != --all ]]; then
                 options+=' --pam --ssh --costly '
             else

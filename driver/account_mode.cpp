@@ -87,7 +87,8 @@ const char *ReadPassword() {
 
 void RunAccountMode(int argc, char **argv) {
     AccountOptions o = ReadAccountOptions(argc, argv);
-    if (o.all) RunAuditMode(o);
+    const CredPolicy &policy = ReadPolicy(o, argv[0]);
+    if (o.all) RunAuditMode(o, policy);
     if (o.passwordIndex != 0) WipeArgumentAtExit(argc, argv, o.passwordIndex);
     const char *password = o.password;
     if (password != nullptr && std::string_view(password) == "-") password = ReadPassword();
@@ -95,6 +96,7 @@ void RunAccountMode(int argc, char **argv) {
     static CredAccount account;
     CredLoginOptions login{o.pamService, o.ssh ? 1 : 0, o.sshAddress, o.costly ? 1 : 0};
     CredAnalyzeLogin(o.user, password, &login, &account);
+    CredJudgePolicy(&policy, &account);
     try {
         if (o.json)
             std::printf("%s\n", AccountJson(account)

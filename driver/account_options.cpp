@@ -9,11 +9,13 @@
 #include "driver/driver.h"
 
 namespace credcheck {
-namespace {
 
-constexpr char kAccountUsage[] =
+const char kAccountUsage[] =
     "usage: %1$s -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]\n"
-    "       %1$s -a --all [--json | --prometheus] [--output FILE]\n";
+    "                 [--policy host|cis|stig|FILE]\n"
+    "       %1$s -a --all [--json | --prometheus] [--output FILE] [--policy host|cis|stig|FILE]\n";
+
+namespace {
 
 bool IsAddress(const char *text) {
     unsigned char buf[16];
@@ -54,6 +56,12 @@ std::string TakeOption(int argc, char **argv, int *index, AccountOptions &o) {
         if (o.output != nullptr) return "--output is given twice";
         if (next == nullptr || next[0] == '\0') return "--output needs a file name";
         o.output = argv[++*index];
+        return "";
+    }
+    if (word == "--policy") {
+        if (o.policy != nullptr) return "--policy is given twice";
+        if (next == nullptr || next[0] == '\0') return "--policy needs host, cis, stig or a file";
+        o.policy = argv[++*index];
         return "";
     }
     if (flag == nullptr) return "unknown option " + Quoted(argv[*index]);

@@ -2,7 +2,8 @@
 // report (-a USER) and the whole-host audit (-a --all) are asked to do.
 //
 //   credcheck -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]
-//   credcheck -a --all [--json | --prometheus] [--output FILE]
+//                     [--policy host|cis|stig|FILE]
+//   credcheck -a --all [--json | --prometheus] [--output FILE] [--policy host|cis|stig|FILE]
 //
 // A word that starts with "-" is an option, except "-" itself; "--" ends the
 // options, so a password that starts with "-" comes after it (or through
@@ -26,6 +27,7 @@ struct AccountOptions {
     bool costly = false;           // --costly: check a password against a hash of any cost
     bool prometheus = false;       // --prometheus: the audit as Prometheus metrics
     const char *output = nullptr;  // --output FILE: the audit replaces FILE
+    const char *policy = nullptr;  // --policy NAME: null when not given (the host's own)
 };
 
 // Reads argv[2] onwards into options.  Returns the empty string, or what is
@@ -34,6 +36,9 @@ std::string ParseAccountOptions(int argc, char **argv, AccountOptions &options);
 
 // The options of "credcheck -a"; a usage error ends the process with status 2.
 AccountOptions ReadAccountOptions(int argc, char **argv);
+
+// The usage text of "credcheck -a" (a format that takes the program name as %1$s).
+extern const char kAccountUsage[];
 
 }  // namespace credcheck
 

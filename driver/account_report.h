@@ -21,7 +21,7 @@ std::string Reason(const CredAccount &account);
 // A name as it may be shown: control and non-ASCII bytes as \xNN.
 std::string PrintableName(const char *text);
 // "-a --all [--json | --prometheus] [--output FILE]".  Ends the process.
-[[noreturn]] void RunAuditMode(const AccountOptions &options);
+[[noreturn]] void RunAuditMode(const AccountOptions &options, const CredPolicy &policy);
 // ---- audit_metrics.cpp: the audit as Prometheus metrics -------------------
 // The families of the audit; started: when the walk began (Unix time),
 // duration: its length in seconds; without success, no counts.
@@ -37,6 +37,18 @@ nlohmann::json TextOrNull(const char *text);
 // The account notes on the PAM run, which its own part of the report shows.
 constexpr unsigned kPamNotes = CRED_ANOTE_PAM_OTHER | CRED_ANOTE_PAM_PERMIT_ONLY |
                                CRED_ANOTE_PAM_UNIX_NOT_ROOT | CRED_ANOTE_PAM_ASSUMED;
+
+// ---- account_policy.cpp: the policy's part of the report ------------------
+// The policy of --policy (the host's own without it), read once; a name or
+// file that gives none is a usage error.
+const CredPolicy &ReadPolicy(const AccountOptions &options, const char *program);
+// The record's "policy" object and "Policy:" lines (params: the hash's
+// parameters in words).
+nlohmann::json PolicyJson(const CredAccount &account);
+void PrintPolicy(const CredAccount &account, const std::string &params);
+// The policy in the audit's summary: its name, rules and notes.
+nlohmann::json PolicySummaryJson(const CredPolicy &policy);
+void PrintPolicySummary(const CredPolicy &policy);
 
 // ---- account_pam.cpp: the PAM run's part of the report --------------------
 // The "pam" object (only when PAM ran), and the "PAM:" lines.

@@ -327,6 +327,7 @@ void PrintAccountText(const CredAccount &a) {
     PrintHashAndPassword(a);
     if (a.pamRun) PrintPam(a);
     if (a.ssh.checked) PrintSsh(a);
+    if (a.policy.judged) PrintPolicy(a, Params(a.hash));
     for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
         if (a.accountNotes & bit & ~kPamNotes) ReportLine("Note:", NoteText(a, bit));
     ReportLine("Verdict:", std::string(CredVerdictName(a.verdict)) + " (exit " +
@@ -376,6 +377,7 @@ nlohmann::json AccountJson(const CredAccount &a) {
     };
     if (a.pamRun) j["pam"] = PamJson(a);
     if (a.ssh.checked) j["ssh"] = SshJson(a);
+    if (a.policy.judged) j["policy"] = PolicyJson(a);
     return j;
 }
 

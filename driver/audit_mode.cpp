@@ -21,6 +21,7 @@ namespace {
 struct Audit {
     bool json = false;
     bool metrics = false;  // only the counts: nothing per user
+    const CredPolicy *policy = nullptr;
     // The names behind each finding, in walk order, for the summary.
     std::vector<std::string> named[CRED_FINDING_COUNT];
 };
@@ -97,7 +98,8 @@ void Visit(const CredAccount *account, unsigned findings, void *context) {
 }
 
 const char *const kFindingLabels[CRED_FINDING_COUNT] = {
-    "Weak hash:", "Locked, weak hash under the lock:", "Empty password:", "Hash not readable:"};
+    "Weak hash:", "Locked, weak hash under the lock:", "Empty password:", "Hash not readable:",
+    "Off policy:"};
 
 void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     std::printf("\nSummary: %lu users, %lu with a finding\n", s.users, s.flagged);
@@ -115,6 +117,7 @@ void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
         for (const std::string &n : audit.named[bit]) Append(names, " ", Shown(n.c_str()));
         std::printf("%s %s\n", kFindingLabels[bit], names.empty() ? "none" : names.c_str());
     }
+    PrintPolicySummary(*audit.policy);
     if (s.nologin.exists) std::printf("Nologin:  %s\n", NologinSentence(s.nologin).c_str());
     if (s.notListed[0] != '\0')
         std::printf(
@@ -147,6 +150,7 @@ nlohmann::json SummaryJson(const CredAuditSummary &s, const Audit &audit) {
         {"users", s.users}, {"flagged", s.flagged}, {"verdicts", verdicts}, {"methods", methods}};
     for (int bit = 0; bit < CRED_FINDING_COUNT; ++bit)
         j[CredFindingName(1u << bit)] = audit.named[bit];
+    j["policy"] = PolicySummaryJson(*audit.policy);
     j["nologin"] = NologinJson(s.nologin);
     nlohmann::json notListed = nlohmann::json::array();
     for (std::string_view rest = s.notListed; !rest.empty();) {
@@ -167,15 +171,18 @@ double Now() {
 
 }  // namespace
 
-void RunAuditMode(const AccountOptions &options) {
+void RunAuditMode(const AccountOptions &options, const CredPolicy &policy) {
     Audit audit;
+    audit.policy = &policy;
+    // Without --policy, off-policy is shown but leaves the exit status as it was.
+    CredAuditOptions walk{&policy, options.policy != nullptr ? 1 : 0};
     audit.json = options.json;
     audit.metrics = options.prometheus;
     if (options.output != nullptr) BeginOutput(options.output);
     CredAuditSummary summary;
     try {
         double started = Now();
-        unsigned long flagged = CredAuditHost(Visit, &audit, &summary);
+        unsigned long flagged = CredAuditHostWith(Visit, &audit, &walk, &summary);
         double duration = Now() - started;
         if (audit.metrics)
             PrintMetrics(summary, summary.users != 0 && !summary.incomplete, started, duration);

@@ -25,6 +25,7 @@ Modes:
       Probe whether any encrypted password can be read: root, then every
       user, for at most SECONDS (no limit when missing).
   -a USER [PASSWORD | -] [--pam SERVICE] [--ssh [ADDRESS]] [--costly] [--json]
+     [--policy host|cis|stig|FILE]
       Account report: can USER log in, and if not, why not.  PASSWORD is
       checked when given; "-" reads it with masked entry at a terminal,
       otherwise as one line of standard input; a password that starts
@@ -33,14 +34,26 @@ Modes:
       about a login over ssh from ADDRESS (an IPv4 or IPv6 address,
       127.0.0.1 when left out); --costly checks PASSWORD even against a
       hash whose cost is far beyond its method's usual range; --json
-      prints one JSON object.  The report changes nothing: no module that
-      acts outside this process is run, and no password is ever changed.
-  -a --all [--json | --prometheus] [--output FILE]
+      prints one JSON object.  --policy judges the hash's method and cost
+      and the aging fields against a policy: the host's own (the default:
+      the pam_unix line of the passwd service, /etc/login.defs and
+      /etc/default/useradd, each rule with its file and line), the
+      installed baselines cis or stig, or FILE (one rule a line, such as
+      "sha512crypt.rounds.min 100000"); the verdict does not change.  For
+      example, on a host whose pam_unix writes yescrypt:
+        Policy:    host: 1 gap
+                   sha512crypt, rounds=5000: the host writes yescrypt
+                   (/etc/pam.d/common-password:26)
+      The report changes nothing: no module that acts outside this
+      process is run, and no password is ever changed.
+  -a --all [--json | --prometheus] [--output FILE] [--policy host|cis|stig|FILE]
       Account report for every user; --json prints one JSON object per
       user, then a summary object with the host, the time and the version;
       --prometheus prints the counts as Prometheus metrics, for
       node_exporter's textfile collector; --output FILE replaces FILE
-      atomically with the report.
+      atomically with the report.  Users with a gap in the policy (the
+      host's own by default) have the finding off-policy, which counts
+      for the exit status only when --policy is given.
 
 Options:
   --help     print this help and exit

@@ -70,8 +70,10 @@ PAM = set(os.listdir("/etc/pam.d")) if os.path.isdir("/etc/pam.d") else set()
 COMPLETIONS = [("", {"-l", "-c", "-g", "-a", "--help", "--version"}, False), ("--", {"--help", "--version"}, False),
                ("-l ro", {"root"}, True), ("-l root pw ", {"-g"}, False), ("-l root pw -g ", {"1", "2"}, False),
                ("-c ", set(), False), ("-a --a", {"--all"}, False), ("-a ro", {"root"}, True),
-               ("-a --all ", {"--json", "--prometheus", "--output"}, False), ("-a root - ", {"--pam", "--ssh", "--costly", "--json"}, False),
-               ("-a root --json ", {"--pam", "--ssh", "--costly"}, False), ("-a root --pam ", PAM, False)]
+               ("-a --all ", {"--json", "--prometheus", "--output", "--policy"}, False),
+               ("-a root - ", {"--pam", "--ssh", "--costly", "--json", "--policy"}, False),
+               ("-a root --json ", {"--pam", "--ssh", "--costly", "--policy"}, False), ("-a root --pam ", PAM, False),
+               ("-a root --policy s", {"stig"}, True)]
 COMPLETE = r"""source "$1"; shift
 how=$(complete -p credcheck) && echo "$how" && fn=${how#*-F } && fn=${fn%% *} || exit 9
 COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
