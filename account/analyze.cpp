@@ -158,10 +158,13 @@ CredVerdict Decide(const CredAccount &a) {
     return CRED_VERDICT_OK;
 }
 
-// Clears the record but the arrays past the counts, which a walk would
-// otherwise clear for every user.
+// Clears the record but the arrays past their counts (the policy's gaps,
+// the PAM messages and lines), which a walk would otherwise clear for
+// every user.
 void Start(const char *user, CredAccount *out) {
-    std::memset(out, 0, offsetof(CredAccount, messages));
+    std::memset(out, 0, offsetof(CredAccount, policy.gaps));
+    std::memset(&out->nmessages, 0,
+                offsetof(CredAccount, messages) - offsetof(CredAccount, nmessages));
     CopyText(out->user, sizeof out->user, user);
     out->lastChange = out->maxDays = out->inactiveDays = out->expireDay = out->warnDays = -1;
     out->minDays = -1;
