@@ -204,8 +204,10 @@ const char *CredAccountNoteText(unsigned note) CRED_NOEXCEPT;
 #define CRED_PAM_MAX_SKIPPED 8
 
 /* What a module said through the conversation.  style: PAM_ERROR_MSG,
- * PAM_TEXT_INFO, or PAM_PROMPT_ECHO_ON for an echoed prompt (it got an
- * empty answer; its text is kept). */
+ * PAM_TEXT_INFO, PAM_PROMPT_ECHO_ON for an echoed prompt (it got an empty
+ * answer; its text is kept), or PAM_PROMPT_ECHO_OFF for a hidden prompt
+ * after the first, which asks for a new password or the old one again: it
+ * got PAM_CONV_ERR, since only the first hidden prompt gets the password. */
 typedef struct CredPamMessage {
     int style;
     char text[CRED_MESSAGE_SIZE];

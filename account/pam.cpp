@@ -35,7 +35,9 @@ struct Conversation {
     std::vector<PamTraceEvent> trace;  // the answers of the step running
     std::string expect;                // what pam_debug says after the marker just seen
     CredAccount *out;
-    int lines = 0;  // the stack's lines: markers name no other
+    int lines = 0;          // the stack's lines: markers name no other
+    bool answered = false;  // the password went to a hidden prompt: no other gets it
+    bool refused = false;   // a later hidden prompt (a new password, asked for) was refused
 };
 
 // A module's message as the record keeps it: printable (line breaks and
@@ -99,8 +101,18 @@ int Converse(int count, const struct pam_message **messages, struct pam_response
     for (int i = 0; i < count; ++i) {
         int style = messages[i]->msg_style;
         const char *text = messages[i]->msg != nullptr ? messages[i]->msg : "";
+        if (style == PAM_PROMPT_ECHO_OFF && c->answered) {
+            // Only the first hidden prompt gets the password: a later one
+            // asks for a new password or again for the old, and answering
+            // could change the password the report diagnoses.
+            Keep(style, text, c->out);
+            c->refused = true;
+            FreeReplies(out, i);
+            return PAM_CONV_ERR;
+        }
         if (style == PAM_PROMPT_ECHO_OFF || style == PAM_PROMPT_ECHO_ON) {
             bool hidden = style == PAM_PROMPT_ECHO_OFF && c->password != nullptr;
+            c->answered = c->answered || hidden;
             out[i].resp = strdup(hidden ? c->password : "");
             if (out[i].resp == nullptr) {
                 FreeReplies(out, i);
@@ -417,6 +429,8 @@ void Run(const PamRequest &request, const PamStack &stack, const std::vector<boo
     std::vector<PamTraceEvent> auth = std::move(c.trace);
     if (status != PAM_SUCCESS) {
         AuthenticationFailed(request, stack, auth, !marker.empty(), status, handle, out);
+        // A module that wanted a new password refused for want of one.
+        if (c.refused) out->decidedBy.kind = CRED_PAM_DECIDER_EXPIRED;
     } else {
         if (PermitOnly(stack, auth)) out->accountNotes |= CRED_ANOTE_PAM_PERMIT_ONLY;
         // Only after a successful authentication, as a login calls it.

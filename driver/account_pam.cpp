@@ -18,7 +18,7 @@ nlohmann::json Step(int run, const CredPamStep &s) {
 }
 
 const char *Style(const CredPamMessage &m) {
-    return m.style == PAM_ERROR_MSG ? "error" : "info";
+    return m.style == PAM_ERROR_MSG ? "error" : m.style == PAM_PROMPT_ECHO_OFF ? "prompt" : "info";
 }
 
 bool Refused(const CredAccount &a) {
@@ -73,9 +73,10 @@ void PrintPam(const CredAccount &a) {
                            a.pamAuthenticate.text + "; account: " + a.pamAccount.text);
     for (int i = 0; i < a.nmessages; ++i) {
         const CredPamMessage &m = a.messages[i];
-        const char *what = m.style == PAM_ERROR_MSG   ? "error"
-                           : m.style == PAM_TEXT_INFO ? "info"
-                                                      : "asked (answered empty)";
+        const char *what = m.style == PAM_ERROR_MSG         ? "error"
+                           : m.style == PAM_TEXT_INFO       ? "info"
+                           : m.style == PAM_PROMPT_ECHO_OFF ? "asked again for a password (refused)"
+                                                            : "asked (answered empty)";
         ReportLine("", std::string(what) + ": " + PrintableName(m.text));
     }
     for (int i = 0; i < a.nskipped; ++i) {

@@ -1,6 +1,8 @@
 // account_view.cpp - the "-a" report's two views of the account record: the
 // text, one labelled line per part, and the JSON object.  Neither decides
 // anything: the record holds the facts and the verdict.
+#include <security/pam_appl.h>
+
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -79,6 +81,10 @@ std::string ExpiredReason(const CredAccount &a) {
     if (a.inactive) return "the password expired and the inactive period is over";
     if (a.mustChange) return "a password change is forced (last change 0)";
     if (a.passwordExpired) return "the password expired on " + Date(a.lastChange + a.maxDays + 1);
+    for (int i = 0; i < a.nmessages; ++i)
+        if (a.messages[i].style == PAM_PROMPT_ECHO_OFF)
+            return "a module asked for a new password (\"" + PrintableName(a.messages[i].text) +
+                   "\"), which the report never gives: " + Decider(a);
     return "PAM's account step says so: " + (a.decidedBy.kind == CRED_PAM_DECIDER_EXPIRED
                                                  ? Decider(a)
                                                  : std::string(a.pamAccount.text));
