@@ -65,6 +65,15 @@ ensure_packages() {
             "${as[@]}" /etc/init.d/"$service" stop
         fi
     done
+    # The directory tests bring their own PAM stacks and nsswitch.conf; what
+    # installing the client packages added to the host's is taken out again.
+    if [[ " ${missing[*]} " == *" libpam-sss "* ]] && command -v pam-auth-update >/dev/null; then
+        "${as[@]}" env DEBIAN_FRONTEND=noninteractive pam-auth-update --disable sss
+    fi
+    if [[ " ${missing[*]} " == *" libnss-sss "* ]]; then
+        "${as[@]}" sed -i -E -e '/^(passwd|group|shadow|services|netgroup|sudoers|automount):/s/[[:space:]]+sss\b//' \
+            -e '/^(netgroup|sudoers|automount):[[:space:]]*$/d' /etc/nsswitch.conf
+    fi
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
