@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -144,6 +145,8 @@ struct PamStackLine {
     std::string module;     // as written: "pam_unix.so" or a path; a substack's name
     std::string args;       // the arguments, as written
     int depth = 0;          // 0 in the service's own file, 1 and more through include/substack
+    std::string file;       // where it is written: the file, and the line it starts on
+    int number = 0;
     int level = 0;          // substacks around the line: jumps, done and die stay within one
     bool substack = false;  // opens a substack: the lines after it with a higher level
     bool mustFail = false;  // Linux-PAM answers PAM_PERM_DENIED without a module (a bad line)
@@ -172,6 +175,17 @@ enum class FileRead { kRead, kMissing, kSpecial, kFailed };
 // not null) says whether the file holds more.
 FileRead ReadRegularFile(const char *path, std::size_t limit, std::string *text,
                          bool *more = nullptr, bool follow = true);
+// Calls each(line, number) for the lines of text, without their newlines,
+// numbered from 1, while it answers true; false when it stopped early.
+template <typename Each>
+bool EachLine(std::string_view text, Each each) {
+    for (int number = 1; !text.empty(); ++number) {
+        std::string_view line = text.substr(0, text.find('\n'));
+        text.remove_prefix(std::min(text.size(), line.size() + 1));
+        if (!each(line, number)) return false;
+    }
+    return true;
+}
 // A path's last part ("pam_unix.so" of "/lib/security/pam_unix.so").
 std::string_view BaseName(std::string_view path);
 // A service name as Linux-PAM takes it: in lower case.

@@ -46,12 +46,15 @@ constexpr int kUndefined = -6;
 
 // A file's text, read whole, and how far it has been read.
 struct Text {
+    std::string path;  // where data was read from
     std::string data;
     std::size_t pos = 0;
+    int number = 0;  // the number of the line the last Gets read from
     // As fgets reads a file: at most size - 1 bytes, through a newline;
     // false at the end.
     bool Gets(char *to, std::size_t size) {
         if (pos == data.size() || size < 2) return false;
+        if (pos == 0 || data[pos - 1] == '\n') ++number;
         std::size_t n = std::min(size - 1, data.size() - pos);
         const void *newline = std::memchr(data.data() + pos, '\n', n);
         if (newline != nullptr) n = static_cast<const char *>(newline) - (data.data() + pos) + 1;
@@ -67,14 +70,16 @@ struct Text {
 // empty lines; all within one 1024-byte buffer, so that the rest of a
 // longer line is read as a line of its own.  False at the end of the file,
 // and when a continued line meets the end of the file or of the buffer
-// (Linux-PAM then reads no more of the file).
-bool AssembleLine(Text *file, std::string *line) {
+// (Linux-PAM then reads no more of the file).  *number: the line it
+// starts on.
+bool AssembleLine(Text *file, std::string *line, int *number) {
     char buffer[kLineSize];
     char *p = buffer, *end = buffer + sizeof buffer;
     for (;;) {
         if (!file->Gets(p, static_cast<std::size_t>(end - p))) return false;
         char *s = p + std::strspn(p, " \n\t");
         if (*s == '\0' || *s == '#') continue;
+        if (p == buffer) *number = file->number;
         char *os = s;
         s += std::strcspn(s, "#");
         if (*s == '#') {
@@ -218,8 +223,8 @@ class Reader {
             (name[0] != '/' && name.find('/') != std::string::npos))
             return Load::kMissing;
         Text file;
-        std::string path = name[0] == '/' ? name : confdir_ + "/" + name;
-        if (!Open(path, &file.data)) return cut_.empty() ? Load::kMissing : Load::kRead;
+        file.path = name[0] == '/' ? name : confdir_ + "/" + name;
+        if (!Open(file.path, &file.data)) return cut_.empty() ? Load::kMissing : Load::kRead;
         return Read(&file, "", type, includes, level, depth) ? Load::kRead : Load::kFailed;
     }
 
@@ -229,8 +234,11 @@ class Reader {
     bool Read(Text *file, const std::string &service, const std::string &type, int includes,
               int level, int depth) {
         std::string line;
-        while (cut_.empty() && AssembleLine(file, &line))
+        int number = 0;
+        while (cut_.empty() && AssembleLine(file, &line, &number)) {
+            where_ = {file->path, number};
             if (!Line(line, service, type, includes, level, depth)) return false;
+        }
         return true;
     }
 
@@ -267,6 +275,8 @@ class Reader {
         PamStackLine l;
         l.level = level;
         l.depth = depth;
+        l.file = where_.first;
+        l.number = where_.second;
         l.optional = token[0] == '-';
         l.type = token.substr(l.optional ? 1 : 0);
         bool known = false;
@@ -320,7 +330,8 @@ class Reader {
 
     std::string confdir_;
     std::vector<PamStackLine> *out_;
-    std::string cut_;  // why the reading stopped; "" while it goes on
+    std::string cut_;                    // why the reading stopped; "" while it goes on
+    std::pair<std::string, int> where_;  // the file and line being read
     int files_ = 0;
     std::size_t bytes_ = 0;
 };
@@ -392,9 +403,11 @@ bool ReadPamStack(const char *service, PamStack *stack, const char *confdir, con
         otherReader.ReadNamed(other, "", 0, 0, 0);
     } else {
         Text file;
+        file.path = pamConf;
         if (ownReader.Open(pamConf, &file.data)) {
             ownReader.Read(&file, name, "", 0, 0, 0);
             file.pos = 0;
+            file.number = 0;
             otherReader.Read(&file, other, "", 0, 0, 0);
         }
         stack->fromOther = own.empty();

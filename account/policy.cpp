@@ -199,31 +199,28 @@ void JudgeRule(const CredPolicyRule &r, bool usable, CredAccount *a) {
         if (rule == aging.rule && usable) JudgeAging(aging, r, a);
 }
 
-struct Closer {
-    void operator()(FILE *fp) const { std::fclose(fp); }
-};
-
 std::string ReadPolicyFile(const char *path, CredPolicy *out) {
-    std::unique_ptr<FILE, Closer> fp(std::fopen(path, "re"));
-    if (!fp) return std::string(path) + ": " + std::strerror(errno);
-    char line[1024];
-    for (int number = 1; std::fgets(line, sizeof line, fp.get()) != nullptr; ++number) {
-        std::string_view text = line;
-        if (!text.empty() && text.back() != '\n' && !std::feof(fp.get()))
-            return std::string(path) + ":" + std::to_string(number) + ": line too long";
-        text = text.substr(0, text.find_first_of("#\n"));
+    std::string data, wrong;
+    bool more = false;
+    FileRead read = ReadRegularFile(path, 1 << 20, &data, &more);
+    if (read == FileRead::kSpecial) return std::string(path) + ": not a regular file";
+    if (read != FileRead::kRead) return std::string(path) + ": " + std::strerror(errno);
+    if (more) return std::string(path) + ": larger than 1 MiB";
+    EachLine(data, [&](std::string_view text, int number) {
+        std::string from = std::string(path) + ":" + std::to_string(number);
+        if (text.size() >= 1024) return wrong = from + ": line too long", false;
+        text = text.substr(0, text.find('#'));
         std::vector<std::string> words = Words(text);
-        if (words.empty()) continue;
+        if (words.empty()) return true;
         std::string value(text.substr(text.find(words[0]) + words[0].size()));
         std::size_t first = value.find_first_not_of(" \t"), last = value.find_last_not_of(" \t");
         value = first == std::string::npos ? "" : value.substr(first, last - first + 1);
-        std::string from = std::string(path) + ":" + std::to_string(number);
-        std::string wrong =
+        std::string rule =
             value.empty() ? words[0] + " needs a value" : AddPolicyRule(out, words[0], value, from);
-        if (!wrong.empty()) return from + ": " + wrong;
-    }
-    if (std::ferror(fp.get())) return std::string(path) + ": " + std::strerror(errno);
-    return "";
+        if (!rule.empty()) wrong = from + ": " + rule;
+        return rule.empty();
+    });
+    return wrong;
 }
 
 }  // namespace

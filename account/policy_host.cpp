@@ -22,70 +22,28 @@ struct Setting {
 };
 using Settings = std::map<std::string, Setting, std::less<>>;
 
-struct Closer {
-    void operator()(FILE *fp) const { std::fclose(fp); }
-};
-
 // "KEY VALUE" (login.defs) or "KEY=VALUE" (useradd) lines; the last of a
-// key wins, as the programs that read these files take it.
+// key wins, as the programs that read these files take it.  A file that is
+// not a regular one, or larger than 1 MiB, sets nothing.
 Settings ReadSettings(const char *path, char separator) {
     Settings out;
-    std::unique_ptr<FILE, Closer> fp(std::fopen(path, "re"));
-    char line[1024];
-    for (int number = 1; fp && std::fgets(line, sizeof line, fp.get()) != nullptr; ++number) {
-        std::string_view text = line;
-        text = text.substr(0, text.find_first_of("#\r\n"));
+    std::string data;
+    if (ReadRegularFile(path, 1 << 20, &data) != FileRead::kRead) return out;
+    EachLine(data, [&](std::string_view text, int number) {
+        text = text.substr(0, text.find_first_of("#\r"));
         std::size_t start = text.find_first_not_of(" \t");
-        if (start == std::string_view::npos) continue;
+        if (start == std::string_view::npos) return true;
         text.remove_prefix(start);
         std::size_t end = separator == '=' ? text.find('=') : text.find_first_of(" \t");
-        if (end == std::string_view::npos) continue;
+        if (end == std::string_view::npos) return true;
         std::string_view value = text.substr(end + 1);
         value.remove_prefix(std::min(value.size(), value.find_first_not_of(" \t\"")));
         value = value.substr(0, value.find_last_not_of(" \t\"") + 1);
         out[std::string(text.substr(0, end))] = {std::string(value),
                                                  std::string(path) + ":" + std::to_string(number)};
-    }
+        return true;
+    });
     return out;
-}
-
-// The tokens of a PAM line, a "[...]" control as one.
-std::vector<std::string> PamTokens(std::string_view text) {
-    std::vector<std::string> words = Words(text), out;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        std::string token = words[i];
-        while (token.front() == '[' && token.back() != ']' && i + 1 < words.size())
-            token += " " + words[++i];
-        out.push_back(token);
-    }
-    return out;
-}
-
-// Where the password stack's pam_unix line is: "FILE:LINE", following
-// @include and the include and substack controls in the order Linux-PAM
-// reads them; "" when not found.
-std::string LocatePamUnix(const std::string &confdir, const std::string &service, int depth) {
-    if (depth > 16) return "";
-    std::string path = confdir + "/" + service;
-    std::unique_ptr<FILE, Closer> fp(std::fopen(path.c_str(), "re"));
-    char line[1024];
-    for (int number = 1; fp && std::fgets(line, sizeof line, fp.get()) != nullptr; ++number) {
-        std::string_view text = line;
-        std::vector<std::string> t = PamTokens(text.substr(0, text.find_first_of("#\n")));
-        if (t.size() >= 2 && t[0] == "@include") {
-            std::string found = LocatePamUnix(confdir, t[1], depth + 1);
-            if (!found.empty()) return found;
-            continue;
-        }
-        if (t.size() < 3 || strcasecmp(t[0].c_str() + (t[0][0] == '-'), "password") != 0) continue;
-        if (t[1] == "include" || t[1] == "substack") {
-            std::string found = LocatePamUnix(confdir, t[2], depth + 1);
-            if (!found.empty()) return found;
-        } else if (BaseName(t[2]) == "pam_unix.so") {
-            return path + ":" + std::to_string(number);
-        }
-    }
-    return "";
 }
 
 // pam_unix's method options and the names of the methods they write.
@@ -151,10 +109,7 @@ std::string PamUnixRules(const char *confdir, const Settings &defs, CredPolicy *
             break;
         }
     if (line == nullptr) return "";
-    std::string from = LocatePamUnix(confdir, stack.fromOther ? "other" : "passwd", 0);
-    // A service without password lines of its own takes those of "other".
-    if (from.empty() && !stack.fromOther) from = LocatePamUnix(confdir, "other", 0);
-    if (from.empty()) from = std::string(confdir) + "/passwd";
+    std::string from = line->file + ":" + std::to_string(line->number);
     std::string method, rounds, roundsFrom = from;
     *methodFrom = from;
     for (const std::string &word : Words(line->args)) {
