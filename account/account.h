@@ -30,7 +30,7 @@
 CREDCHECK_BEGIN_DECLS
 
 /* ---- Verdicts: the first that applies wins, in this order: no-such-user,
- * unreadable, locked, empty-password, invalid-hash, expired, locked-out,
+ * offline, unreadable, locked, empty-password, invalid-hash, expired, locked-out,
  * no-login, access-denied, ssh-denied, wrong-password, no-shell,
  * pam-denied, unchecked, ok.  The value is the exit status that credcheck -a ends
  * with; values are stable names, not the order. */
@@ -49,10 +49,12 @@ typedef enum CredVerdict {
     CRED_VERDICT_ACCESS_DENIED = 13, /* an access rule refused in the PAM run */
     CRED_VERDICT_NO_SHELL = 14,      /* the login shell refuses sessions */
     CRED_VERDICT_SSH_DENIED = 15,    /* sshd's own rules refuse the user */
-    CRED_VERDICT_UNCHECKED = 16      /* a check asked for or needed could not be made */
+    CRED_VERDICT_UNCHECKED = 16,     /* a check asked for or needed could not be made */
+    CRED_VERDICT_OFFLINE = 17        /* the credential's holder cannot be reached, and nothing
+                                        cached lets the user in */
 } CredVerdict;
 
-#define CRED_VERDICT_MAX 16 /* the largest verdict value */
+#define CRED_VERDICT_MAX 17 /* the largest verdict value */
 
 /* The verdict's name ("ok", "no-such-user", ..., "pam-denied"); static. */
 const char *CredVerdictName(CredVerdict verdict) CRED_NOEXCEPT;
@@ -193,7 +195,17 @@ typedef struct CredShellGate {
 #define CRED_ANOTE_FAILURE_COUNTS                      \
     8192u /* a wrong password counts as a failed login \
              where the credential is held */
-#define CRED_ANOTE_LAST CRED_ANOTE_FAILURE_COUNTS
+#define CRED_ANOTE_LOCAL_PLACEHOLDER                       \
+    16384u /* the local entry is locked, disabled or holds \
+              another password: another module holds the   \
+              credential (holder) */
+#define CRED_ANOTE_STALE_HASH_MATCHES                      \
+    32768u /* the local hash matches too: a second way in, \
+              beside the holder */
+#define CRED_ANOTE_SSSD_OFFLINE                          \
+    65536u /* SSSD is offline: its cached credential let \
+              the user in */
+#define CRED_ANOTE_LAST CRED_ANOTE_SSSD_OFFLINE
 /* The note's sentence; static; null for an unknown bit. */
 const char *CredAccountNoteText(unsigned note) CRED_NOEXCEPT;
 
@@ -271,6 +283,35 @@ typedef struct CredSsh {
     char reason[CRED_MESSAGE_SIZE];                 /* when sshd refuses: why, in words */
 } CredSsh;
 
+/* ---- Kerberos: the KDC's own answer ------------------------------------- */
+
+typedef struct CredKerberos {
+    int asked;        /* the KDC was asked (the credential is a Kerberos one) */
+    int withPassword; /* the request carried the password (not only a probe) */
+    char principal[CRED_NAME_SIZE];
+    char realm[128];
+    char kdc[64];                   /* the address that answered, "" when none did */
+    char answer[48];                /* "ok", or the KDC's or the library's error name */
+    char text[CRED_MESSAGE_SIZE];   /* the answer in words, printable */
+    long long passwordExpires;      /* seconds since 1970 when the KDC gives it, else -1 */
+    CredVerdict verdict;            /* what the answer decides; CRED_VERDICT_OK: nothing */
+    char keytab[CRED_MESSAGE_SIZE]; /* a host keytab the module needs and cannot use, or "" */
+} CredKerberos;
+
+/* ---- SSSD's own state --------------------------------------------------- */
+
+typedef struct CredSssd {
+    int involved; /* the user's entry or credential is SSSD's (or may be) */
+    int running;  /* sssd answers */
+    char domain[128];
+    int online; /* 1, 0, or -1 when it cannot tell */
+    char server[CRED_NAME_SIZE];
+    int cacheAllowed;                /* the domain's cache_credentials: 1, 0, or -1 unknown */
+    int cachedCredentials;           /* allowed, and the user has one: 1, 0, or -1 unknown */
+    long long lastOnlineLogin;       /* seconds since 1970; -1 unknown or never */
+    char unknown[CRED_MESSAGE_SIZE]; /* what could not be told, and why, or "" */
+} CredSssd;
+
 typedef struct CredAccount {
     /* Entry */
     char user[CRED_NAME_SIZE]; /* the name asked for, cut to fit */
@@ -342,7 +383,18 @@ typedef struct CredAccount {
     char unchecked[CRED_MESSAGE_SIZE];
     int nskipped; /* lines of the stack the PAM run did not run (skipped) */
 
-    long minDays;               /* the shadow entry's minimum age, -1: unset */
+    long minDays; /* the shadow entry's minimum age, -1: unset */
+
+    /* Another module of the service's auth stack that can authenticate the
+     * user (pam_krb5.so, pam_sss.so, ...): a local placeholder or a hash
+     * that does not match is then only a note, and PAM decides.  "" when
+     * the local entry decides. */
+    char holder[CRED_MODULE_SIZE];
+    /* When the verdict is offline: what cannot be reached, printable. */
+    char offline[CRED_MESSAGE_SIZE];
+    CredKerberos kerberos;
+    CredSssd sssd;
+
     CredPolicyJudgement policy; /* set by CredJudgePolicy */
 
     /* What PAM said, and the auth and account lines of the service (includes
@@ -406,9 +458,10 @@ CredVerdict CredAnalyzeEntry(const struct passwd *pw, const char *passwdSource,
 #define CRED_FINDING_EMPTY 4u       /* the password field is empty */
 #define CRED_FINDING_UNREADABLE 8u  /* this process cannot read the hash */
 #define CRED_FINDING_OFF_POLICY 16u /* the policy of the audit finds a gap */
-#define CRED_FINDING_COUNT 5
+#define CRED_FINDING_OFFLINE 32u    /* the credential's holder cannot be reached */
+#define CRED_FINDING_COUNT 6
 /* A short name of one finding bit ("weak-hash", "locked-weak-hash",
- * "empty-password", "unreadable", "off-policy"); static; null for an
+ * "empty-password", "unreadable", "off-policy", "offline"); static; null for an
  * unknown bit. */
 const char *CredFindingName(unsigned finding) CRED_NOEXCEPT;
 

@@ -129,18 +129,27 @@ void ReadAging(const struct spwd *sp, CredAccount *out) {
     }
 }
 
-// The one place that orders the verdicts.
+// The one place that orders the verdicts.  With a holder, the local
+// entry's placeholder, its readability and its hash decide nothing; the
+// KDC's answer takes the rank of the verdict it gives.
 CredVerdict Decide(const CredAccount &a) {
     CredPamDeciderKind by = a.pamRun ? a.decidedBy.kind : CRED_PAM_DECIDER_NONE;
-    if (!a.exists) return CRED_VERDICT_NO_SUCH_USER;
-    if (!a.readable) return CRED_VERDICT_UNREADABLE;
-    if (a.locked || a.disabled) return CRED_VERDICT_LOCKED;
+    CredVerdict kdc = a.kerberos.asked ? a.kerberos.verdict : CRED_VERDICT_OK;
+    bool local = a.holder[0] == '\0';
+    if (!a.exists) return a.offline[0] != '\0' ? CRED_VERDICT_OFFLINE : CRED_VERDICT_NO_SUCH_USER;
+    if (kdc == CRED_VERDICT_NO_SUCH_USER) return CRED_VERDICT_NO_SUCH_USER;
+    if (a.offline[0] != '\0' || kdc == CRED_VERDICT_OFFLINE) return CRED_VERDICT_OFFLINE;
+    if (!a.readable && local) return CRED_VERDICT_UNREADABLE;
+    if ((a.locked || a.disabled) && local) return CRED_VERDICT_LOCKED;
     if (a.empty) return CRED_VERDICT_EMPTY_PASSWORD;
-    if (a.hasHash && (!a.hash.valid || !a.hash.supported)) return CRED_VERDICT_INVALID_HASH;
+    if (a.hasHash && local && (!a.hash.valid || !a.hash.supported))
+        return CRED_VERDICT_INVALID_HASH;
     if (a.expired || a.passwordExpired || a.mustChange || a.inactive ||
-        by == CRED_PAM_DECIDER_EXPIRED || (a.pamAccountRun && PamSaysExpired(a.pamAccount.status)))
+        by == CRED_PAM_DECIDER_EXPIRED || kdc == CRED_VERDICT_EXPIRED ||
+        (a.pamAccountRun && PamSaysExpired(a.pamAccount.status)))
         return CRED_VERDICT_EXPIRED;
-    if (a.faillock.locked || by == CRED_PAM_DECIDER_FAILLOCK) return CRED_VERDICT_LOCKED_OUT;
+    if (a.faillock.locked || by == CRED_PAM_DECIDER_FAILLOCK || kdc == CRED_VERDICT_LOCKED_OUT)
+        return CRED_VERDICT_LOCKED_OUT;
     if ((a.nologin.exists && !(a.accountNotes & CRED_ANOTE_NOLOGIN_ROOT)) ||
         by == CRED_PAM_DECIDER_NOLOGIN)
         return CRED_VERDICT_NO_LOGIN;
@@ -148,11 +157,13 @@ CredVerdict Decide(const CredAccount &a) {
     if (a.ssh.checked && a.ssh.unavailable == nullptr &&
         (!a.ssh.allowed || (!a.ssh.password && a.ssh.keys == 0)))
         return CRED_VERDICT_SSH_DENIED;
-    if ((a.passwordChecked && !a.authenticates) || by == CRED_PAM_DECIDER_CREDENTIAL)
+    if ((a.passwordChecked && !a.authenticates) || by == CRED_PAM_DECIDER_CREDENTIAL ||
+        kdc == CRED_VERDICT_WRONG_PASSWORD)
         return CRED_VERDICT_WRONG_PASSWORD;
     if (!a.shellGate.usable) return CRED_VERDICT_NO_SHELL;
-    if (a.pamRun && ((a.pamAuthenticateRun && a.pamAuthenticate.status != 0) ||
-                     (a.pamAccountRun && a.pamAccount.status != 0)))
+    if (kdc == CRED_VERDICT_PAM_DENIED ||
+        (a.pamRun && ((a.pamAuthenticateRun && a.pamAuthenticate.status != 0) ||
+                      (a.pamAccountRun && a.pamAccount.status != 0))))
         return CRED_VERDICT_PAM_DENIED;
     if (a.unchecked[0] != '\0') return CRED_VERDICT_UNCHECKED;
     return CRED_VERDICT_OK;
@@ -169,6 +180,8 @@ void Start(const char *user, CredAccount *out) {
     out->lastChange = out->maxDays = out->inactiveDays = out->expireDay = out->warnDays = -1;
     out->minDays = -1;
     out->faillock.lastFailure = out->faillock.unlockAt = -1;
+    out->kerberos.passwordExpires = out->sssd.lastOnlineLogin = -1;
+    out->sssd.online = out->sssd.cacheAllowed = out->sssd.cachedCredentials = -1;
 }
 
 // The service the PAM run and the gates use: the one named, else sshd
@@ -279,6 +292,11 @@ void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_
     CopyText(dst, size, src.substr(0, limit));
     for (char *c = dst; *c != '\0'; ++c)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) *c = '?';
+}
+
+void MarkOffline(CredAccount *out, std::string_view why) {
+    if (out->offline[0] == '\0')
+        CopyPrintable(out->offline, sizeof out->offline, why, sizeof out->offline - 1);
 }
 
 void MarkUnchecked(CredAccount *out, std::string_view why) {
@@ -406,6 +424,8 @@ extern "C" const char *CredVerdictName(CredVerdict verdict) noexcept {
             return "ssh-denied";
         case CRED_VERDICT_UNCHECKED:
             return "unchecked";
+        case CRED_VERDICT_OFFLINE:
+            return "offline";
     }
     return "unknown";
 }
@@ -441,6 +461,10 @@ extern "C" const char *CredAccountNoteText(unsigned note) noexcept {
         "file is not root's alone): the verdict assumes that they succeed",
         "a wrong password counts as a failed login where the credential is held, as for any "
         "login",
+        "the local entry does not decide: another module of the stack holds the credential",
+        "the local hash matches too: a second way in, beside the module that holds the "
+        "credential",
+        "SSSD is offline: its cached credential let the user in",
     };
     static_assert(1u << (std::size(kTexts) - 1) == CRED_ANOTE_LAST);
     for (std::size_t i = 0; i < std::size(kTexts); ++i)

@@ -222,6 +222,7 @@ unsigned Findings(const CredAccount &a) {
     if (a.empty) bits |= CRED_FINDING_EMPTY;
     if (a.verdict == CRED_VERDICT_UNREADABLE) bits |= CRED_FINDING_UNREADABLE;
     if (a.policy.judged && a.policy.meets == 0) bits |= CRED_FINDING_OFF_POLICY;
+    if (a.verdict == CRED_VERDICT_OFFLINE) bits |= CRED_FINDING_OFFLINE;
     return bits;
 }
 
@@ -328,6 +329,8 @@ extern "C" const char *CredFindingName(unsigned finding) noexcept {
             return "unreadable";
         case CRED_FINDING_OFF_POLICY:
             return "off-policy";
+        case CRED_FINDING_OFFLINE:
+            return "offline";
     }
     return nullptr;
 }

@@ -66,6 +66,9 @@ void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_
 // first such reason stays): the verdict is then unchecked, unless another
 // verdict refuses.
 void MarkUnchecked(CredAccount *out, std::string_view why);
+// Records what holds the credential and cannot be reached (the first stays):
+// the verdict is then offline, as nothing cached let the user in.
+void MarkOffline(CredAccount *out, std::string_view why);
 
 // ---- hashes.cpp: the table of hash methods, support and the password check --
 

@@ -32,6 +32,10 @@ void ReportLine(const char *label, const std::string &text);
 std::string NologinSentence(const CredNologinGate &nologin);
 // The nologin file as JSON: null when there is none.
 nlohmann::json NologinJson(const CredNologinGate &nologin);
+// Seconds since 1970 as "YYYY-MM-DD HH:MM UTC", and as ISO 8601 UTC (null
+// for a negative time).
+std::string Time(long long seconds);
+nlohmann::json TimeJson(long long seconds);
 // A text as JSON: null when there is none or it is empty.
 nlohmann::json TextOrNull(const char *text);
 // The account notes on the PAM run, which its own part of the report shows.
@@ -59,6 +63,13 @@ void PrintPam(const CredAccount &account);
 // The "ssh" object (only with the ssh option), and the "SSH:" lines.
 nlohmann::json SshJson(const CredAccount &account);
 void PrintSsh(const CredAccount &account);
+
+// ---- account_holder.cpp: the credential's holder: the KDC and SSSD --------
+// The "kerberos" and "sssd" objects (null when not asked), and the
+// "Kerberos:" and "SSSD:" lines.
+nlohmann::json KerberosJson(const CredAccount &account);
+nlohmann::json SssdJson(const CredAccount &account);
+void PrintHolder(const CredAccount &account);
 
 }  // namespace credcheck
 

@@ -32,6 +32,8 @@ std::string Date(long day) {
 nlohmann::json DateJson(long day) {
     return day == -1 ? nlohmann::json(nullptr) : nlohmann::json(Date(day));
 }
+}  // namespace
+
 std::string Time(long long seconds) {
     return Format(seconds, "%Y-%m-%d %H:%M UTC");
 }
@@ -39,6 +41,8 @@ nlohmann::json TimeJson(long long seconds) {
     return seconds < 0 ? nlohmann::json(nullptr)
                        : nlohmann::json(Format(seconds, "%Y-%m-%dT%H:%M:%SZ"));
 }
+
+namespace {
 
 std::string Params(const CredHashInfo &h) {
     std::string out;
@@ -174,6 +178,8 @@ std::string Reason(const CredAccount &a) {
                    (a.pamAuthenticate.status != 0 ? a.pamAuthenticate.text : a.pamAccount.text);
         case CRED_VERDICT_UNCHECKED:
             return "not checked: " + PrintableName(a.unchecked);
+        case CRED_VERDICT_OFFLINE:
+            return "cannot be reached: " + PrintableName(a.offline);
     }
     return "";
 }
@@ -333,6 +339,7 @@ void PrintAccountText(const CredAccount &a) {
     PrintHashAndPassword(a);
     if (a.pamRun) PrintPam(a);
     if (a.ssh.checked) PrintSsh(a);
+    PrintHolder(a);
     if (a.policy.judged) PrintPolicy(a, Params(a.hash));
     for (unsigned bit = 1; bit <= CRED_ANOTE_LAST; bit <<= 1)
         if (a.accountNotes & bit & ~kPamNotes) ReportLine("Note:", NoteText(a, bit));
@@ -352,6 +359,7 @@ nlohmann::json AccountJson(const CredAccount &a) {
         {"exit", static_cast<int>(a.verdict)},
         {"reason", Reason(a)},
         {"unchecked", TextOrNull(a.unchecked)},
+        {"offline", TextOrNull(a.offline)},
         {"bad_name", TextOrNull(a.badName)},
         {"source",
          {{"passwd", TextOrNull(a.passwdSource)}, {"shadow", TextOrNull(a.shadowSource)}}},
@@ -384,6 +392,8 @@ nlohmann::json AccountJson(const CredAccount &a) {
     if (a.pamRun) j["pam"] = PamJson(a);
     if (a.ssh.checked) j["ssh"] = SshJson(a);
     if (a.policy.judged) j["policy"] = PolicyJson(a);
+    j["kerberos"] = KerberosJson(a);
+    j["sssd"] = SssdJson(a);
     return j;
 }
 

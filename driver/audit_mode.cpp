@@ -99,7 +99,7 @@ void Visit(const CredAccount *account, unsigned findings, void *context) {
 
 const char *const kFindingLabels[CRED_FINDING_COUNT] = {
     "Weak hash:", "Locked, weak hash under the lock:", "Empty password:", "Hash not readable:",
-    "Off policy:"};
+    "Off policy:", "Offline:"};
 
 void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     std::printf("\nSummary: %lu users, %lu with a finding\n", s.users, s.flagged);

@@ -43,7 +43,8 @@ FAILLOCK_STACK = ("auth required pam_faillock.so preauth\nauth [success=1 defaul
                   "account required pam_faillock.so\naccount required pam_unix.so\n")
 CODES = {"ok": 0, "no-such-user": 3, "unreadable": 4, "locked": 5, "empty-password": 6, "invalid-hash": 7,
          "expired": 8, "wrong-password": 9, "pam-denied": 10, "locked-out": 11, "no-login": 12,
-         "access-denied": 13, "no-shell": 14, "ssh-denied": 15, "unchecked": 16}
+         "access-denied": 13, "no-shell": 14, "ssh-denied": 15, "unchecked": 16,
+         "offline": 17}
 
 
 def program(name):
