@@ -198,27 +198,75 @@ std::string CredentialModule(const char *source, bool directory) {
     return directory ? "pam_" + std::string(source) + ".so" : "pam_unix.so";
 }
 
-void RunLoginPam(const CredAccount &a, const char *user, const char *password,
-                 const CredLoginOptions &o, CredAccount *out) {
-    std::string module = CredentialModule(a.passwdSource, a.directory);
+void RunLoginPam(const CredAccount &a, const struct passwd *pw, const char *password,
+                 const CredLoginOptions &o, bool localMatch, const Holder &holder,
+                 CredAccount *out) {
+    bool held = a.holder[0] != '\0';
+    std::string module = held ? a.holder : CredentialModule(a.passwdSource, a.directory);
     // The local hash already shows a wrong password: PAM is not asked, so
-    // that no failure is counted against the user.
+    // that no failure is counted against the user.  Nor when the KDC has
+    // just refused it: a second try would count a second failure there.
     bool wrong = a.passwordChecked && !a.directory && !a.authenticates &&
-                 !(a.notes & CRED_NOTE_MATCHES_LOCKED);
+                 !(a.notes & CRED_NOTE_MATCHES_LOCKED) && !held;
     const char *skip = wrong ? "the password does not match the local hash" : nullptr;
-    if (password != nullptr && !a.directory && a.hasHash && a.hash.costly && !o.costly)
+    bool kdcRefused = a.kerberos.withPassword && a.kerberos.verdict == CRED_VERDICT_WRONG_PASSWORD;
+    if (kdcRefused)
+        skip = "the KDC refused the password (a second try would count a second failure there)";
+    if (kdcRefused && localMatch && holder.unixReachable) {
+        // pam_unix takes the password the KDC refused: the stack succeeds
+        // through the local hash, a second way in.
+        skip = "the KDC refused the password, and pam_unix takes it (the local hash matches)";
+        out->kerberos.verdict = CRED_VERDICT_OK;
+    }
+    if (password != nullptr && !a.directory && !held && a.hasHash && a.hash.costly && !o.costly)
         skip = "the local hash is too costly to check without --costly";
-    PamRequest request{Service(o), user, password, module.c_str(), skip};
+    PamRequest request{Service(o), pw->pw_name, password, module.c_str(), skip};
+    // A ticket cache that SSSD writes for the check goes with it.
+    std::vector<std::string> caches = TicketCaches(holder.ccacheDir, pw->pw_uid);
     RunPam(request, out);
-    if (!a.directory || password == nullptr) return;
-    // A directory's credential is checked by its module in the PAM run.
-    if (out->pamAuthenticateRun && out->pamAuthenticate.status == 0) {
+    RemoveNewTicketCaches(holder.ccacheDir, pw->pw_uid, caches);
+    if ((!a.directory && !held) || password == nullptr) return;
+    // The holder's credential is checked by its module in the PAM run.
+    if ((out->pamAuthenticateRun && out->pamAuthenticate.status == 0) ||
+        (kdcRefused && out->kerberos.verdict == CRED_VERDICT_OK)) {
         out->passwordChecked = out->authenticates = 1;
-    } else if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL) {
+        if (kdcRefused) module = "pam_unix.so";
+    } else if (out->kerberos.keytab[0] != '\0') {
+        // The KDC took the password; the module refused its ticket.
+        out->passwordChecked = out->authenticates = 1;
+        if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
+            out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
+    } else if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL || kdcRefused) {
         out->passwordChecked = 1;
         out->authenticates = 0;
     }
     if (out->passwordChecked) CopyText(out->checkedBy, sizeof out->checkedBy, module.c_str());
+}
+
+// Another module of the stack holds the credential: what the local entry
+// says is a note, and the password is the holder's to check.
+void TakeHolder(const Holder &holder, const char *password, bool *localMatch, CredAccount *out) {
+    CopyText(out->holder, sizeof out->holder, holder.module.c_str());
+    *localMatch = password != nullptr && out->passwordChecked && out->authenticates;
+    if (out->locked || out->disabled || !out->readable || (password != nullptr && !*localMatch))
+        out->accountNotes |= CRED_ANOTE_LOCAL_PLACEHOLDER;
+    if (*localMatch) out->accountNotes |= CRED_ANOTE_STALE_HASH_MATCHES;
+    out->passwordChecked = out->authenticates = 0;
+    out->checkedBy[0] = '\0';
+    if (holder.kerberos) out->from = "kerberos";
+}
+
+// The KDC's answer, asked outside a walk: an unreachable KDC is offline
+// unless the PAM run got in (a cached credential).
+void KdcOffline(CredAccount *out) {
+    CredKerberos &k = out->kerberos;
+    if (!k.asked || k.verdict != CRED_VERDICT_OFFLINE) return;
+    if (out->pamAuthenticateRun && out->pamAuthenticate.status == 0) {
+        k.verdict = CRED_VERDICT_OK;
+        return;
+    }
+    MarkOffline(out, std::string("no KDC of ") + k.realm + " answered for " + k.principal + " (" +
+                         k.text + ")");
 }
 
 CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, const struct spwd *sp,
@@ -266,8 +314,21 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     if (!out->shellMissing && !out->shellListed) out->accountNotes |= CRED_ANOTE_SHELL_NOT_LISTED;
     out->accountNotes |= HomeAndGroupNotes(pw);
 
-    bool pam = o.pamService != nullptr || (password != nullptr && (out->directory || o.ssh));
-    if (pam) RunLoginPam(*out, pw->pw_name, password, o, out);
+    // Who holds the credential: another module of the service's stack may.
+    PamStack ownStack;
+    const PamStack *stack = ServiceStack(Service(o), &ownStack);
+    Holder holder = stack != nullptr ? FindHolder(*stack, pw, passwdSource) : Holder{};
+    bool localMatch = false;
+    if (!holder.module.empty()) TakeHolder(holder, password, &localMatch, out);
+    if (holder.kerberos && !InWalk()) {
+        AskKdc(holder.target, password, out);
+        if (password != nullptr) out->accountNotes |= CRED_ANOTE_FAILURE_COUNTS;
+    }
+
+    bool pam = o.pamService != nullptr ||
+               (password != nullptr && (out->directory || o.ssh || !holder.module.empty()));
+    if (pam) RunLoginPam(*out, pw, password, o, localMatch, holder, out);
+    KdcOffline(out);
     if (o.ssh) CheckSsh(pw, o.sshAddress != nullptr ? o.sshAddress : "127.0.0.1", out);
     if (o.ssh && out->ssh.unavailable != nullptr)
         MarkUnchecked(out, std::string("sshd's rules: ") + out->ssh.unavailable);

@@ -215,6 +215,9 @@ struct WalkAnswers {
     std::unordered_set<std::string> tallies;  // the users the tally folder has a file for
     std::unordered_map<std::string, std::pair<const char *, bool>> shells;  // problem, listed
     std::unordered_map<gid_t, bool> groups;                                 // has an entry
+    std::string stackService;
+    bool stackRead = false, stackFound = false;
+    PamStack stack;
     // The entries of each folder that holds homes, with their types; a
     // folder that cannot be listed maps to nothing.
     std::unordered_map<std::string, std::unique_ptr<std::unordered_map<std::string, unsigned char>>>
@@ -395,6 +398,21 @@ void KeepWalkAnswers(bool keep) {
     delete g_groups;
     g_groups = keep ? new (std::nothrow) GroupIndex : nullptr;
     KeepLineNames(keep);
+}
+
+bool InWalk() {
+    return g_walk != nullptr;
+}
+
+const PamStack *ServiceStack(const char *service, PamStack *own) {
+    if (g_walk == nullptr) return ReadPamStack(service, own) ? own : nullptr;
+    if (!g_walk->stackRead || g_walk->stackService != service) {
+        g_walk->stack = PamStack{};
+        g_walk->stackFound = ReadPamStack(service, &g_walk->stack);
+        g_walk->stackService = service;
+        g_walk->stackRead = true;
+    }
+    return g_walk->stackFound ? &g_walk->stack : nullptr;
 }
 
 void ReadNologin(CredNologinGate *gate) {

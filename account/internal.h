@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "account/account.h"
@@ -305,10 +306,58 @@ struct PamRequest {
 // and marks the record unchecked when the run could not be made.
 void RunPam(const PamRequest &request, CredAccount *out);
 
+// ---- kerberos.cpp: the KDC's own answer ---------------------------------------
+
+struct KerberosTarget {
+    std::string principal;      // "user" (the default realm) or "user@REALM"
+    bool validate = false;      // the module checks its tickets against the host keytab
+    bool mustValidate = false;  // and fails without one
+};
+// Ask the KDC of target's realm, through the host's krb5.conf: without a
+// password only whether it would take one (nothing counted there); with
+// one, the password, once.  Fills out->kerberos; writes no ticket cache.
+void AskKdc(const KerberosTarget &target, const char *password, CredAccount *out);
+
+// ---- holder.cpp: who holds the credential --------------------------------------
+
+// One domain of sssd.conf: its name and options, in order.
+struct SssdDomain {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> options;
+    std::string_view Get(std::string_view key, std::string_view fallback = "") const;
+    bool Flag(std::string_view key, bool fallback) const;
+};
+// The domains of sssd.conf (path null: the host's), in the order of its
+// [sssd] section; *readable: whether this process could read the file.
+std::vector<SssdDomain> ReadSssdConf(const char *path, bool *readable);
+
+struct Holder {
+    std::string module;     // "" when the local entry decides
+    bool kerberos = false;  // a Kerberos credential: the KDC can be asked
+    KerberosTarget target;
+    std::string ccacheDir;  // where SSSD writes the ticket caches of a login, or ""
+    bool unixReachable = false;  // a pam_unix auth line can be reached too
+};
+// The first line of stack's auth lines that a run can reach and whose
+// module can authenticate pw (pam_krb5 within its minimum_uid; pam_sss,
+// pam_ldap or pam_winbind for a user of that name service source).
+Holder FindHolder(const PamStack &stack, const struct passwd *pw, const char *passwdSource);
+// The names of uid's ticket caches in dir ("krb5cc_UID..."); none for "".
+std::vector<std::string> TicketCaches(const std::string &dir, uid_t uid);
+// Removes uid's ticket caches in dir that are not in before: regular files
+// of uid's, never through a link.
+void RemoveNewTicketCaches(const std::string &dir, uid_t uid,
+                           const std::vector<std::string> &before);
+
 // ---- gates.cpp: nologin, the pam_faillock tally, the shell, the notes ----------
 
 // The nologin file as pam_nologin finds it (/run/nologin first).
 void ReadNologin(CredNologinGate *gate);
+// Whether a walk keeps its answers now (KeepWalkAnswers).
+bool InWalk();
+// service's stack (ReadPamStack), read once per walk: own, or the walk's
+// copy; null when the service has none.
+const PamStack *ServiceStack(const char *service, PamStack *own);
 // pam_faillock's settings (faillock.conf, then the arguments of pam_faillock
 // in service's stack) and the user's tally at time now.
 void ReadFaillock(const char *service, const char *user, bool root, long long now,

@@ -41,12 +41,16 @@ find_path(CRYPT_INCLUDE_DIR crypt.h)
 find_library(CRYPT_LIBRARY NAMES crypt)
 find_path(PAM_INCLUDE_DIR security/pam_appl.h)
 find_library(PAM_LIBRARY NAMES pam)
+find_path(KRB5_INCLUDE_DIR krb5.h)
+find_library(KRB5_LIBRARY NAMES krb5)
 find_path(NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp)
 cred_missing(_cred_missing
   CRYPT_INCLUDE_DIR libcrypt-dev "libcrypt's header crypt.h"
   CRYPT_LIBRARY libcrypt-dev "libcrypt (-lcrypt)"
   PAM_INCLUDE_DIR libpam0g-dev "Linux-PAM's header security/pam_appl.h"
   PAM_LIBRARY libpam0g-dev "Linux-PAM (-lpam)"
+  KRB5_INCLUDE_DIR libkrb5-dev "MIT Kerberos's header krb5.h"
+  KRB5_LIBRARY libkrb5-dev "MIT Kerberos (-lkrb5)"
   NLOHMANN_JSON_INCLUDE_DIR nlohmann-json3-dev "the JSON library's header nlohmann/json.hpp")
 cred_stop_if_missing(${_cred_missing})
 

@@ -6,7 +6,7 @@
 # hidden unless a public header declares them (credcheck/export.h); the
 # shared form also exports only the names of its version script and carries
 # a SONAME.  lineedit is built without exceptions so that it needs nothing
-# beyond libc; cred needs libcrypt and the C++ runtime.
+# beyond libc; cred needs libcrypt, Linux-PAM, MIT Kerberos and the C++ runtime.
 function(cred_add_libraries kind suffix)
   set(cred cred${suffix})
   set(lineedit lineedit${suffix})
@@ -25,8 +25,9 @@ function(cred_add_libraries kind suffix)
       target_link_options(${${lib}} PRIVATE "LINKER:--version-script=${map}" "LINKER:--no-undefined")
     endif()
   endforeach()
-  target_link_libraries(${cred} PRIVATE crypt pam ${CMAKE_DL_LIBS})
-  target_include_directories(${cred} PRIVATE ${CRYPT_INCLUDE_DIR} ${PAM_INCLUDE_DIR})
+  target_link_libraries(${cred} PRIVATE crypt pam krb5 ${CMAKE_DL_LIBS})
+  target_include_directories(${cred} PRIVATE ${CRYPT_INCLUDE_DIR} ${PAM_INCLUDE_DIR}
+    ${KRB5_INCLUDE_DIR})
   if(CRED_WITH_SHADOW)
     target_compile_definitions(${cred} PRIVATE CRED_WITH_SHADOW=1)
   endif()

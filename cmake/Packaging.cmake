@@ -140,7 +140,7 @@ passwords showing one asterisk per character.")
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianPostBuild.cmake)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION "libdevel")
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libcrypt-dev, libpam0g-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libcrypt-dev, libpam0g-dev, libkrb5-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "pkg-config")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
     "development files for libcred and liblineedit

@@ -14,6 +14,35 @@ nlohmann::json Tristate(int value) {
 
 }  // namespace
 
+std::string KerberosReason(const CredAccount &a) {
+    const CredKerberos &k = a.kerberos;
+    if (!k.asked || k.verdict != a.verdict) return "";
+    std::string principal = PrintableName(k.principal), answer(k.answer);
+    std::string name = principal.substr(0, principal.find('@'));
+    switch (a.verdict) {
+        case CRED_VERDICT_EXPIRED:
+            if (answer == "KDC_ERR_NAME_EXP")
+                return "the Kerberos principal " + principal + " has expired";
+            return "the Kerberos password of " + principal + " expired" +
+                   (k.passwordExpires >= 0 ? " on " + Time(k.passwordExpires).substr(0, 10)
+                                           : std::string()) +
+                   " (the report never changes it)";
+        case CRED_VERDICT_LOCKED_OUT:
+            return "the KDC locked " + name + " out (`kadmin -q \"modprinc -unlock " + name +
+                   "\"`)";
+        case CRED_VERDICT_NO_SUCH_USER:
+            return "the KDC has no principal " + principal;
+        case CRED_VERDICT_WRONG_PASSWORD:
+            return "the password does not authenticate at the KDC for " + principal;
+        case CRED_VERDICT_PAM_DENIED:
+            if (k.keytab[0]) return PrintableName(k.keytab);
+            return "the KDC refused " + principal + ": " + PrintableName(k.text) + " (" + answer +
+                   ")";
+        default:
+            return "";
+    }
+}
+
 nlohmann::json KerberosJson(const CredAccount &a) {
     const CredKerberos &k = a.kerberos;
     if (!k.asked) return nullptr;

@@ -70,6 +70,8 @@ void PrintSsh(const CredAccount &account);
 nlohmann::json KerberosJson(const CredAccount &account);
 nlohmann::json SssdJson(const CredAccount &account);
 void PrintHolder(const CredAccount &account);
+// The reason when the KDC's answer gave the verdict, else "".
+std::string KerberosReason(const CredAccount &account);
 
 }  // namespace credcheck
 

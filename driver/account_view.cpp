@@ -128,6 +128,7 @@ void ReportLine(const char *label, const std::string &text) {
 // The sentence that names the cause behind the verdict.
 std::string Reason(const CredAccount &a) {
     bool byPam = a.pamRun && a.decidedBy.kind != CRED_PAM_DECIDER_NONE;
+    if (std::string kdc = KerberosReason(a); !kdc.empty()) return kdc;
     switch (a.verdict) {
         case CRED_VERDICT_OK:
             return "the account can log in";

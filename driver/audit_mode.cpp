@@ -98,8 +98,9 @@ void Visit(const CredAccount *account, unsigned findings, void *context) {
 }
 
 const char *const kFindingLabels[CRED_FINDING_COUNT] = {
-    "Weak hash:", "Locked, weak hash under the lock:", "Empty password:", "Hash not readable:",
-    "Off policy:", "Offline:"};
+    "Weak hash:",      "Locked, weak hash under the lock:",
+    "Empty password:", "Hash not readable:",
+    "Off policy:",     "Offline:"};
 
 void PrintSummary(const CredAuditSummary &s, const Audit &audit) {
     std::printf("\nSummary: %lu users, %lu with a finding\n", s.users, s.flagged);

@@ -11,8 +11,8 @@
 set -euo pipefail
 
 # What the build needs besides a C and C++ compiler and CMake: the headers of
-# libcrypt, Linux-PAM and nlohmann's JSON library.
-build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev)
+# libcrypt, Linux-PAM, MIT Kerberos and nlohmann's JSON library.
+build_packages=(cmake make g++ libcrypt-dev libpam0g-dev libkrb5-dev nlohmann-json3-dev)
 
 # What the tests need on top: GoogleTest, OpenSSL and Python for the unit and
 # end-to-end tests, and the programs the tests compare with or drive.  Add a
@@ -21,7 +21,8 @@ test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev
                python3 python3-pyte util-linux mount pkg-config pamtester whois bash strace
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
                slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client
-               prometheus-node-exporter prometheus systemd)
+               prometheus-node-exporter prometheus systemd krb5-kdc krb5-admin-server krb5-user
+               libpam-krb5 faketime)
 
 # Services that the packages above may start on installing, each as
 # "service:package that brings it".  The directory tests start their own slapd
@@ -29,7 +30,8 @@ test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev
 # the host is stopped again; one that was installed before is left alone.
 # (The metrics tests start their own node_exporter, the same way.)
 services=(slapd:slapd sssd:sssd sssd:sssd-ldap ssh:openssh-server
-          prometheus-node-exporter:prometheus-node-exporter prometheus:prometheus)
+          prometheus-node-exporter:prometheus-node-exporter prometheus:prometheus
+          krb5-kdc:krb5-kdc krb5-admin-server:krb5-admin-server)
 
 missing_packages() {
     local p
@@ -67,9 +69,12 @@ ensure_packages() {
     done
     # The directory tests bring their own PAM stacks and nsswitch.conf; what
     # installing the client packages added to the host's is taken out again.
-    if [[ " ${missing[*]} " == *" libpam-sss "* ]] && command -v pam-auth-update >/dev/null; then
-        "${as[@]}" env DEBIAN_FRONTEND=noninteractive pam-auth-update --disable sss
-    fi
+    local profile
+    for profile in sss:libpam-sss krb5:libpam-krb5; do
+        if [[ " ${missing[*]} " == *" ${profile#*:} "* ]] && command -v pam-auth-update >/dev/null; then
+            "${as[@]}" env DEBIAN_FRONTEND=noninteractive pam-auth-update --disable "${profile%%:*}"
+        fi
+    done
     if [[ " ${missing[*]} " == *" libnss-sss "* ]]; then
         "${as[@]}" sed -i -E -e '/^(passwd|group|shadow|services|netgroup|sudoers|automount):/s/[[:space:]]+sss\b//' \
             -e '/^(netgroup|sudoers|automount):[[:space:]]*$/d' /etc/nsswitch.conf
