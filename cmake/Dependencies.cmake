@@ -42,12 +42,17 @@ find_library(CRYPT_LIBRARY NAMES crypt)
 find_path(PAM_INCLUDE_DIR security/pam_appl.h)
 find_library(PAM_LIBRARY NAMES pam)
 find_path(NLOHMANN_JSON_INCLUDE_DIR nlohmann/json.hpp)
+# libldb's header only: the library itself is loaded at run time, where SSSD is.
+find_path(LDB_INCLUDE_DIR ldb.h PATH_SUFFIXES samba-4.0)
+find_path(TALLOC_INCLUDE_DIR talloc.h)
 cred_missing(_cred_missing
   CRYPT_INCLUDE_DIR libcrypt-dev "libcrypt's header crypt.h"
   CRYPT_LIBRARY libcrypt-dev "libcrypt (-lcrypt)"
   PAM_INCLUDE_DIR libpam0g-dev "Linux-PAM's header security/pam_appl.h"
   PAM_LIBRARY libpam0g-dev "Linux-PAM (-lpam)"
-  NLOHMANN_JSON_INCLUDE_DIR nlohmann-json3-dev "the JSON library's header nlohmann/json.hpp")
+  NLOHMANN_JSON_INCLUDE_DIR nlohmann-json3-dev "the JSON library's header nlohmann/json.hpp"
+  LDB_INCLUDE_DIR libldb-dev "libldb's header ldb.h (to read SSSD's caches)"
+  TALLOC_INCLUDE_DIR libtalloc-dev "talloc's header talloc.h")
 cred_stop_if_missing(${_cred_missing})
 
 # What the tests need.  Each kind of test is built when its packages are

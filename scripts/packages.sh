@@ -11,8 +11,9 @@
 set -euo pipefail
 
 # What the build needs besides a C and C++ compiler and CMake: the headers of
-# libcrypt, Linux-PAM and nlohmann's JSON library.
-build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev)
+# libcrypt, Linux-PAM and nlohmann's JSON library, and libldb's (SSSD's caches
+# are read through libldb, loaded at run time).
+build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev libldb-dev)
 
 # What the tests need on top: GoogleTest, OpenSSL and Python for the unit and
 # end-to-end tests, and the programs the tests compare with or drive.  Add a
@@ -20,7 +21,7 @@ build_packages=(cmake make g++ libcrypt-dev libpam0g-dev nlohmann-json3-dev)
 test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev openssl
                python3 python3-pyte util-linux mount pkg-config pamtester whois bash strace
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
-               slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client
+               slapd ldap-utils sssd-ldap sssd-tools sssd-dbus dbus-daemon libnss-sss libpam-sss openssh-server openssh-client
                prometheus-node-exporter prometheus systemd)
 
 # Services that the packages above may start on installing, each as
