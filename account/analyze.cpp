@@ -332,6 +332,8 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     if (o.ssh) CheckSsh(pw, o.sshAddress != nullptr ? o.sshAddress : "127.0.0.1", out);
     if (o.ssh && out->ssh.unavailable != nullptr)
         MarkUnchecked(out, std::string("sshd's rules: ") + out->ssh.unavailable);
+    if (std::strcmp(passwdSource, "sss") == 0 || std::strcmp(out->shadowSource, "sss") == 0)
+        CheckSssd(pw->pw_name, out);
     out->verdict = Decide(*out);
     return out->verdict;
 }
@@ -419,7 +421,8 @@ extern "C" CredVerdict CredAnalyzeLogin(const char *user, const char *password,
             PamRequest request{o.pamService, user, password, "pam_unix.so", nullptr};
             RunPam(request, out);
         }
-        return out->verdict = CRED_VERDICT_NO_SUCH_USER;
+        if (SssdListed()) CheckSssd(user, out);  // no entry may mean SSSD cannot answer
+        return out->verdict = Decide(*out);
     }
     char passwdSource[CRED_SOURCE_SIZE], shadowSource[CRED_SOURCE_SIZE] = "";
     NameSource(kNsswitch, "passwd", user, passwdSource, sizeof passwdSource);

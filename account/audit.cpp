@@ -272,6 +272,7 @@ extern "C" unsigned long CredAuditHostWith(CredAuditVisit visit, void *context,
         NameSet seen;
         ShadowWalkBegin();
         KeepWalkAnswers(true);
+        KeepSssdAnswers(true);
         setpwent();
         LookupBuffer pwBuffer;
         for (const struct passwd *pw; (pw = getpwent()) != nullptr;) {
@@ -312,6 +313,7 @@ extern "C" unsigned long CredAuditHostWith(CredAuditVisit visit, void *context,
     } catch (...) {
     }
     KeepWalkAnswers(false);
+    KeepSssdAnswers(false);
     ShadowWalkEnd();
     if (!spBuffer.empty()) explicit_bzero(spBuffer.data(), spBuffer.size());
     return summary->flagged;

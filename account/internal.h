@@ -395,6 +395,20 @@ bool InGroups(const struct passwd *pw, gid_t gid);
 // own words) set, when sshd is missing or does not answer.
 bool AskSshd(const char *user, const char *address, std::string *settings, CredSsh *ssh);
 
+// What a child run by RunChild answered: whether it started, whether its
+// output came whole (it ended in time and within the limit; else it was
+// killed), its exit status (-1 when a signal ended it), and what it printed
+// (standard error cut to 4 KB).
+struct ChildAnswer {
+    bool started = false, whole = false;
+    int status = -1;
+    std::string out, err;
+};
+// Runs argv[0] (an absolute path) with argv, no shell, standard input from
+// /dev/null and an environment of PATH and LC_ALL=C alone; it is killed
+// past deadlineMs or outputLimit bytes of output.
+ChildAnswer RunChild(const char *const argv[], std::size_t outputLimit, long deadlineMs);
+
 // ---- ssh_patterns.cpp: sshd's patterns --------------------------------------------
 
 // text against one pattern: '*' any run of characters, '?' one.
@@ -449,6 +463,19 @@ struct KeyTally {
 // ssh->address now.
 KeyTally CountAuthorizedKeys(const struct passwd *pw, std::string_view files, const KeyRules &rules,
                              CredSsh *ssh);
+
+// ---- sssd.cpp: SSSD's own state ------------------------------------------------
+
+// Whether nsswitch.conf's passwd line lists sss.
+bool SssdListed();
+// Fills out->sssd for user from SSSD's own answers, after the PAM run (as
+// root; another user is told what cannot be known).  Where the credential
+// is SSSD's (or the user has no entry), an offline domain without a cached
+// credential, or sssd not running, marks the record offline; a login that
+// pam_sss let in while offline gets CRED_ANOTE_SSSD_OFFLINE.
+void CheckSssd(const char *user, CredAccount *out);
+// Keep SSSD's answers per domain (asked once) until called with false.
+void KeepSssdAnswers(bool keep);
 
 // ---- policy.cpp, policy_host.cpp: policies -------------------------------------
 

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "account/internal.h"
 
@@ -52,11 +53,12 @@ long NowMs() {
 
 // Reads both pipes until they close, the deadline passes or the output
 // outgrows its limit.  False when cut short.
-bool Collect(int outFd, int errFd, std::string *out, std::string *err) {
+bool Collect(int outFd, int errFd, std::string *out, std::string *err, std::size_t outputLimit,
+             long deadlineMs) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string *into[2] = {out, err};
-    std::size_t limit[2] = {kOutputLimit, kErrorLimit};
-    long deadline = NowMs() + kDeadlineMs;
+    std::size_t limit[2] = {outputLimit, kErrorLimit};
+    long deadline = NowMs() + deadlineMs;
     int open = 2;
     while (open > 0) {
         long left = deadline - NowMs();
@@ -85,18 +87,14 @@ bool Unavailable(CredSsh *ssh, const char *why) {
 
 }  // namespace
 
-bool AskSshd(const char *user, const char *address, std::string *settings, CredSsh *ssh) {
-    std::string sshd = FindSshd();
-    if (sshd.empty())
-        return Unavailable(ssh, "sshd is not installed (neither /usr/sbin/sshd nor one in PATH)");
-    std::string connection = std::string("user=") + user + ",host=" + address + ",addr=" + address;
-    const char *argv[] = {sshd.c_str(), "-T", "-C", connection.c_str(), nullptr};
+ChildAnswer RunChild(const char *const argv[], std::size_t outputLimit, long deadlineMs) {
     const char *envp[] = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C", nullptr};
+    ChildAnswer answer;
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return Unavailable(ssh, "sshd could not be started");
+    if (pipe2(out, O_CLOEXEC) != 0) return answer;
     if (pipe2(err, O_CLOEXEC) != 0) {
         close(out[0]), close(out[1]);
-        return Unavailable(ssh, "sshd could not be started");
+        return answer;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -104,28 +102,42 @@ bool AskSshd(const char *user, const char *address, std::string *settings, CredS
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     pid_t pid = -1;
-    int spawned = posix_spawn(&pid, sshd.c_str(), &actions, nullptr, const_cast<char **>(argv),
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char **>(argv),
                               const_cast<char **>(envp));
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]), close(err[1]);
-    std::string error;
-    bool whole = spawned == 0 && Collect(out[0], err[0], settings, &error);
+    answer.started = spawned == 0;
+    answer.whole = answer.started &&
+                   Collect(out[0], err[0], &answer.out, &answer.err, outputLimit, deadlineMs);
     close(out[0]), close(err[0]);
-    if (spawned != 0) return Unavailable(ssh, "sshd could not be started");
-    if (!whole) kill(pid, SIGKILL);
+    if (!answer.started) return answer;
+    if (!answer.whole) kill(pid, SIGKILL);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!whole)
+    answer.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return answer;
+}
+
+bool AskSshd(const char *user, const char *address, std::string *settings, CredSsh *ssh) {
+    std::string sshd = FindSshd();
+    if (sshd.empty())
+        return Unavailable(ssh, "sshd is not installed (neither /usr/sbin/sshd nor one in PATH)");
+    std::string connection = std::string("user=") + user + ",host=" + address + ",addr=" + address;
+    const char *argv[] = {sshd.c_str(), "-T", "-C", connection.c_str(), nullptr};
+    ChildAnswer answer = RunChild(argv, kOutputLimit, kDeadlineMs);
+    if (!answer.started) return Unavailable(ssh, "sshd could not be started");
+    if (!answer.whole)
         return Unavailable(ssh, "sshd did not print its settings in time, or printed too much");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (answer.status != 0) {
         // The first line of sshd's complaint, printable and short.
-        std::string_view first = std::string_view(error).substr(0, error.find('\n'));
+        std::string_view first = std::string_view(answer.err).substr(0, answer.err.find('\n'));
         while (!first.empty() && (first.back() == '\r' || first.back() == ' '))
             first.remove_suffix(1);
         CopyPrintable(ssh->detail, sizeof ssh->detail, first, 200);
         return Unavailable(ssh, "sshd could not print its settings");
     }
+    *settings = std::move(answer.out);
     return true;
 }
 

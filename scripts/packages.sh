@@ -22,7 +22,7 @@ test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
                slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client
                prometheus-node-exporter prometheus systemd krb5-kdc krb5-admin-server krb5-user
-               libpam-krb5 faketime)
+               libpam-krb5 faketime sssd-tools sssd-dbus dbus-daemon ldb-tools)
 
 # Services that the packages above may start on installing, each as
 # "service:package that brings it".  The directory tests start their own slapd

@@ -69,7 +69,7 @@ olcAccess: to attrs=userPassword by anonymous auth by * none
 olcAccess: to * by * read
 """
 SSSD_CONF = """[sssd]
-services = nss, pam
+services = nss, pam{ifp}
 domains = test
 [nss]
 enum_cache_timeout = 1
@@ -82,12 +82,23 @@ ldap_uri = ldap://127.0.0.1:{port}
 ldap_search_base = {suffix}
 ldap_schema = rfc2307
 ldap_auth_disable_tls_never_use_in_production = true
-cache_credentials = false
+cache_credentials = {cache}
 enumerate = {enumerate}
 ldap_enumeration_refresh_offset = 0
 ldap_account_expire_policy = shadow
 ldap_access_order = filter, expire
 ldap_access_filter = (gidNumber=5000)
+"""
+# The world's system bus: the policies of the packages' system.d, which let root own
+# InfoPipe's name and anyone call it; no user of its own to run as.
+BUS_CONF = """<busconfig>
+<type>system</type>
+<listen>unix:path=/run/dbus/system_bus_socket</listen>
+<auth>EXTERNAL</auth>
+<policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*" eavesdrop="false"/>
+<allow receive_sender="*"/></policy>
+<include>/usr/share/dbus-1/system.d/org.freedesktop.sssd.infopipe.conf</include>
+</busconfig>
 """
 # Folders of /etc that hold only what the world puts there (no file of the host's).
 OWN_FOLDERS = ("pam.d", "security", "ssh")
@@ -148,12 +159,14 @@ class Directory:
     """The world of users (see directory_data) and groups (name -> gidNumber);
     SSSD answers once a lookup of probe does."""
 
-    def __init__(self, users, groups, probe="alice"):
+    def __init__(self, users, groups, probe="alice", cache_credentials=False, ifp=False):
+        """cache_credentials: the domain's; ifp: SSSD's InfoPipe too, on a system bus of the world's."""
         self.dir, self.probe, self.users = harness.scratch("directory"), probe, set(users)
+        self.cache, self.ifp = cache_credentials, ifp
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
-        self.unshare = self.holder = self.slapd = self.sssd = None
+        self.unshare = self.holder = self.slapd = self.sssd = self.bus = None
         try:
             for name, (text, mode) in FILES.items():
                 harness.write(self.path("etc/" + name), text, mode)
@@ -166,6 +179,11 @@ class Directory:
                 os.mkdir(self.path(folder))
             self._hold_namespace()
             self._start_slapd()
+            if ifp:
+                harness.write(self.path("bus.conf"), BUS_CONF)
+                self.bus = self.spawn(["dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + self.path("bus.conf")],
+                                      "bus.log", lambda: os.path.exists(self.path("ready")) and
+                                      self.run(["test", "-S", "/run/dbus/system_bus_socket"]).status == 0)
             self._start_sssd()
         except BaseException:
             self.close()
@@ -175,7 +193,8 @@ class Directory:
         return os.path.join(self.dir, name)
 
     def sssd_conf(self, enumerate):
-        return SSSD_CONF.format(port=self.port, suffix=SUFFIX, enumerate=str(enumerate).lower())
+        return SSSD_CONF.format(port=self.port, suffix=SUFFIX, enumerate=str(enumerate).lower(),
+                                cache=str(self.cache).lower(), ifp=", ifp" if self.ifp else "")
 
     def _hold_namespace(self):
         """The holder: PID 1 of a new PID namespace, with the world's mounts.
@@ -185,6 +204,7 @@ class Directory:
         mounts += ["mount -t tmpfs tmpfs /run", "mount -t tmpfs tmpfs /var/lib/sss",
                    "mount -t tmpfs -o mode=0750 tmpfs /var/log/sssd"]
         mounts += ["mkdir -m %o /var/lib/sss/%s" % (mode, name) for name, mode in SSS_FOLDERS.items()]
+        mounts += ["mkdir -m 755 /run/dbus"]
         script = " && ".join(mounts + ["touch {d}/ready"]).format(d=self.dir) + \
             " || exit 97\ntrap 'exit 0' TERM\nwhile :; do sleep 3600 & wait $!; done"
         self.unshare = subprocess.Popen(["unshare", "-m", "-p", "-f", "--mount-proc", "--propagation",
@@ -267,7 +287,7 @@ class Directory:
         """Ends the world; no process of it may outlive it."""
         pids = subprocess.run(["pgrep", "--ns", str(self.holder), "--nslist", "pid"], capture_output=True,
                               text=True).stdout.split() if self.holder else []
-        for process in (self.sssd, self.slapd, self.unshare):
+        for process in (self.sssd, self.bus, self.slapd, self.unshare):
             self.stop(process)
         shutil.rmtree(self.dir, ignore_errors=True)
         left = [pid for pid in pids if os.path.exists("/proc/" + pid)]

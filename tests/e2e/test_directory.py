@@ -82,5 +82,52 @@ class DirectoryTest(harness.WorldProgramTest):
                     self.assertNotIn(users[name[:8]]["verdict"], ("locked", "unreadable"), name[:8])
 
 
+OFFLINE_NOTE = "SSSD is offline: its cached credential let the user in"
+# Offline worlds: alice logged in before, bob was looked up only, dave never; then slapd stops,
+# and, for the rows after None, sssd too.  (user, password, verdict, what the reason or the notes
+# hold, the JSON's sssd.cached_credentials); each PAM run as pamtester's.
+OFFLINE_ROWS = {
+    True: [("alice", "secret", "ok", OFFLINE_NOTE, True),
+           ("alice", "wrong", "wrong-password", "pam_sss.so", True),
+           ("bob", "secret", "offline", "and bob has no cached credential", False),
+           ("dave", None, "offline", "its users cannot be looked up", False),
+           None,
+           ("alice", "secret", "offline", "sssd is not running", None),
+           ("ghost", None, "offline", "sssd is not running: its users cannot be looked up", None)],
+    False: [("alice", "secret", "offline", "and it caches no credentials", False)],
+}
+
+
+class OfflineTest(harness.WorldProgramTest):
+    def test_offline(self):
+        directory.skip_unless_possible()
+        users = {name: {"uidNumber": 5001 + i, "userPassword": "secret"} for i, name in
+                 enumerate(("alice", "bob", "dave"))}
+        for cache, rows in OFFLINE_ROWS.items():
+            world = directory.Directory(users, {"dirusers": 5000}, cache_credentials=cache, ifp=True)
+            self.addCleanup(world.close)
+            self.assertEqual(world.run(["pamtester", "login", "alice", "authenticate", "acct_mgmt"],
+                                       stdin=b"secret\n").status, 0)
+            world.run(["getent", "passwd", "bob"])
+            world.stop(world.slapd)
+            world.run(["getent", "passwd", "dave"])  # the failed lookup takes the domain offline
+            self.assertIn("Online status: Offline", world.run(["sssctl", "domain-status", "test"]).out)
+            for row in rows:
+                if row is None:  # another user is told what SSSD tells only root
+                    report = self.report(world, ["alice"], "ok", {"sssd.running": True, "sssd.online": None},
+                                         user=harness.NOBODY)
+                    self.assertIn("only to root", report["sssd"]["unknown"])
+                    world.stop(world.sssd)
+                    self.assertIn("SSSD needs to be running", world.run(["sssctl", "domain-status", "test"]).out)
+                    continue
+                user, password, verdict, said, cached = row
+                with self.subTest(cache=cache, user=user, password=password, verdict=verdict):
+                    report = self.report(world, [user] + ([password] if password else []), verdict,
+                                         {"sssd.cached_credentials": cached})
+                    self.assertIn(said, " ".join([report["reason"]] + report["notes"]))
+                    if password and user != "ghost":
+                        self.assert_pamtester_agrees(world, report["pam"], user, password.encode() + b"\n")
+
+
 if __name__ == "__main__":
     unittest.main()
