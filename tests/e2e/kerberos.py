@@ -20,13 +20,14 @@ import harness
 REALM = "FIELD.TEST"
 HOST = "host/login.field.test"
 MASTER = "master-key-of-a-throwaway-realm"
+FAKETIME = "/usr/lib/*/faketime/libfaketime.so.1"
 KRB5_CONF = """[libdefaults]
     default_realm = {realm}
     dns_lookup_kdc = false
     dns_lookup_realm = false
     rdns = false
     default_keytab_name = FILE:{dir}/{keytab}
-[realms]
+{extra}[realms]
     {realm} = {{
         kdc = 127.0.0.1:{kdc}
         admin_server = 127.0.0.1:{kadmin}
@@ -53,7 +54,7 @@ KDC_CONF = """[kdcdefaults]
 
 def skip_unless_possible():
     needed = ["/usr/sbin/krb5kdc", "/usr/sbin/kadmind", "/usr/sbin/kdb5_util", "/usr/bin/kinit",
-              "/usr/lib/*/security/pam_krb5.so", "/usr/bin/pamtester", "/usr/bin/faketime"]
+              "/usr/lib/*/security/pam_krb5.so", "/usr/bin/pamtester", FAKETIME]
     gone = [path for path in needed if not glob.glob(path)]
     if gone:
         raise unittest.SkipTest("a realm needs krb5-kdc, krb5-admin-server, krb5-user, libpam-krb5, "
@@ -98,11 +99,12 @@ class Realm:
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def write_krb5_conf(self, keytab="krb5.keytab"):
-        """The client configuration; keytab: the host keytab's file in the realm's folder."""
+    def write_krb5_conf(self, keytab="krb5.keytab", extra=""):
+        """The client configuration; keytab: the host keytab's file in the realm's folder; extra:
+        lines of libdefaults."""
         self.keytab_name = keytab
         harness.write(self.path("krb5.conf"), KRB5_CONF.format(realm=REALM, dir=self.dir, keytab=keytab,
-                                                               **self.ports))
+                                                               extra=extra, **self.ports))
 
     def env(self):
         return {"KRB5_CONFIG": self.path("krb5.conf"), "KRB5_KDC_PROFILE": self.path("kdc.conf")}
@@ -135,14 +137,15 @@ class Realm:
     def start_kdc(self, faketime=None):
         """The KDC (with faketime: its clock alone moved, e.g. "+2h") and kadmind."""
         self.stop_kdc()
-        prefix = ["faketime", "-f", faketime] if faketime else []
-        self.kdc = self._spawn(prefix + ["krb5kdc", "-n", "-r", REALM], "kdc", self.ports["kdc"])
+        # libfaketime itself, not its wrapper: the process id is the KDC's
+        clock = {"LD_PRELOAD": glob.glob(FAKETIME)[0], "FAKETIME": faketime} if faketime else {}
+        self.kdc = self._spawn(["krb5kdc", "-n", "-r", REALM], "kdc", self.ports["kdc"], clock)
         self.kadmind = self._spawn(["kadmind", "-nofork", "-r", REALM], "kadmind", self.ports["kadmin"])
 
-    def _spawn(self, argv, name, port):
+    def _spawn(self, argv, name, port, env=None):
         with open(self.path(name + ".out"), "wb") as out:
             process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                       env=harness.clean_env(self.env()))
+                                       env=harness.clean_env(dict(self.env(), **(env or {}))))
         deadline = time.time() + 30
         while True:
             with socket.socket() as s:

@@ -12,6 +12,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
+import directory  # noqa: E402
 import harness  # noqa: E402
 import kerberos  # noqa: E402
 
@@ -132,6 +133,70 @@ class KerberosTest(harness.WorldProgramTest):
         self.assertEqual((report["kerberos"]["answer"], report["kerberos"]["keytab"]), ("ok", None))
         self.realm.write_krb5_conf("missing.keytab")
         self.check("kgood", "secret", "login", "ok")
+
+    def test_clock_skew(self):
+        # the KDC's clock alone two hours ahead (faketime): the library follows it, unless told not to
+        self.addCleanup(self.realm.write_krb5_conf)
+        self.addCleanup(self.realm.start_kdc)
+        self.realm.start_kdc("+2h")
+        for extra, verdict, answer, said in [("", "ok", "ok", "7200 seconds apart"),
+                                             ("    kdc_timesync = 0\n", "pam-denied", "KRB_AP_ERR_SKEW",
+                                              "Clock skew too great")]:
+            self.realm.write_krb5_conf(extra=extra)
+            self.assertEqual(self.realm.kinit("kgood", "secret")[0] == 0, verdict == "ok")
+            report = self.check("kgood", "secret", "login", verdict)
+            self.assertEqual(report["kerberos"]["answer"], answer)
+            self.assertIn(said, report["kerberos"]["text"])
+
+
+class SssdKerberos(directory.Directory):
+    """The directory world with SSSD's krb5 provider against realm: ids from slapd, passwords
+    from the KDC, ticket caches written where the test sees them."""
+
+    def __init__(self, realm, users):
+        self.realm = realm
+        super().__init__(users, {"dirusers": 5000})
+
+    def sssd_conf(self, enumerate):
+        return super().sssd_conf(enumerate).replace("auth_provider = ldap", (
+            "auth_provider = krb5\nkrb5_realm = %s\nkrb5_server = 127.0.0.1:%d\nkrb5_ccachedir = %s"
+            % (kerberos.REALM, self.realm.ports["kdc"], self.path("caches"))))
+
+    def _hold_namespace(self):
+        os.mkdir(self.path("caches"))
+        os.chmod(self.path("caches"), 0o1777)
+        with open(self.realm.path("krb5.conf")) as f:
+            harness.write(self.path("etc/krb5.conf"), f.read())
+        super()._hold_namespace()
+
+
+class SssdKerberosTest(harness.WorldProgramTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        kerberos.skip_unless_possible()
+        directory.skip_unless_possible()
+        cls.realm = kerberos.Realm({"alice": "-pw secret", "kchg": "-pw secret -pwexpire 2020-01-01"})
+        cls.addClassCleanup(cls.realm.close)
+        cls.world = SssdKerberos(cls.realm, {"alice": {"uidNumber": 5001}, "kchg": {"uidNumber": 5002}})
+        cls.addClassCleanup(cls.world.close)
+
+    def test_login(self):
+        caches = self.world.path("caches")
+        for user, password, verdict, answer in [("alice", "secret", "ok", "ok"),
+                                                ("alice", "wrong", "wrong-password", "KDC_ERR_PREAUTH_FAILED"),
+                                                ("kchg", "secret", "expired", "KDC_ERR_KEY_EXPIRED")]:
+            with self.subTest(user=user, password=password):
+                before = self.realm.getprinc(user)
+                report = self.report(self.world, [user, password], verdict, {
+                    "hash.from": "kerberos", "kerberos.answer": answer, "password.checked_by": "pam_sss.so"})
+                if password == "wrong":
+                    before = [line.replace("attempts: 0", "attempts: 1") for line in before]
+                self.assertEqual((self.realm.getprinc(user), os.listdir(caches)), (before, []))
+                if report["pam"]["authenticate"]["ok"] is not None:
+                    self.assert_pamtester_agrees(self.world, report["pam"], user, password.encode() + b"\n")
+                for name in os.listdir(caches):  # pamtester's own
+                    os.unlink(os.path.join(caches, name))
 
 
 if __name__ == "__main__":
