@@ -236,6 +236,11 @@ void RunLoginPam(const CredAccount &a, const struct passwd *pw, const char *pass
         out->passwordChecked = out->authenticates = 1;
         if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
             out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
+    } else if (out->kerberos.asked && out->kerberos.verdict != CRED_VERDICT_OK && !kdcRefused) {
+        // The KDC refused before any password was checked (expired, locked
+        // out, clock skew): the module's failure is that, not the password.
+        if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
+            out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
     } else if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL || kdcRefused) {
         out->passwordChecked = 1;
         out->authenticates = 0;

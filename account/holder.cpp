@@ -81,7 +81,13 @@ std::vector<bool> Reachable(const PamStack &stack) {
         for (int value = 0; value < kPamValues; ++value) {
             if (!MayAnswer(module, value)) continue;
             int action = line.actions[value];
-            if (action == kActionDone || action == kActionDie) continue;
+            if (action == kActionDone || action == kActionDie) {
+                // The end of the stack; in a substack, of the substack only.
+                std::size_t to = n + 1;
+                while (to < auth.size() && stack.lines[auth[to]].level >= line.level) ++to;
+                if (line.level > 0) todo.push_back(to);
+                continue;
+            }
             if (action <= 0) {
                 todo.push_back(n + 1);
                 continue;

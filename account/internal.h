@@ -251,8 +251,11 @@ PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent
 // none decided, the last module before it that answered with
 // a failure other than "user unknown" or "ignore" (none decided and none
 // failed so: the last that did not succeed); -1 when there is none.
+// prefer: the module that holds the credential, whose failure is named
+// before the later ones of modules that could not authenticate the user
+// anyway ("" for none).
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
-                const PamDecision &decision, int *value);
+                const PamDecision &decision, int *value, std::string_view prefer = {});
 // Whether a PAM answer says the account or its password has expired.
 bool PamSaysExpired(int status);
 // The kind of a decider: module (base name), type, its answer, and the
@@ -335,7 +338,7 @@ struct Holder {
     std::string module;     // "" when the local entry decides
     bool kerberos = false;  // a Kerberos credential: the KDC can be asked
     KerberosTarget target;
-    std::string ccacheDir;  // where SSSD writes the ticket caches of a login, or ""
+    std::string ccacheDir;       // where SSSD writes the ticket caches of a login, or ""
     bool unixReachable = false;  // a pam_unix auth line can be reached too
 };
 // The first line of stack's auth lines that a run can reach and whose

@@ -323,7 +323,11 @@ void RecordDecider(const PamRequest &request, const PamStack &stack,
                    CredAccount *out) {
     PamDecision d = EvaluateTrace(stack, trace);
     int value = -1;
-    int line = trace.empty() || d.status != status ? -1 : NameDecider(stack, trace, d, &value);
+    // A holder's failure, not pam_unix's after it on a placeholder.
+    std::string_view holder = request.credentialModule;
+    if (holder == "pam_unix.so") holder = {};
+    int line =
+        trace.empty() || d.status != status ? -1 : NameDecider(stack, trace, d, &value, holder);
     if (line < 0) return;
     const PamStackLine &l = stack.lines[static_cast<std::size_t>(line)];
     CredPamDecider &by = out->decidedBy;

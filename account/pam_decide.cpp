@@ -105,7 +105,7 @@ PamDecision EvaluateTrace(const PamStack &stack, const std::vector<PamTraceEvent
 }
 
 int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
-                const PamDecision &decision, int *value) {
+                const PamDecision &decision, int *value, std::string_view prefer) {
     // Nothing decided, pam_deny did after a jump stack fell through to it,
     // or a module that answered "ignore" ended the stack under bad or die
     // (pam_faillock's authfail after a wrong password): the last module
@@ -117,19 +117,23 @@ int NameDecider(const PamStack &stack, const std::vector<PamTraceEvent> &trace,
     *value = decision.value;
     if (decision.line >= 0 && !deny) return decision.line;
     // When none failed so, the last that did not succeed (as "user unknown").
-    int named = decision.line, fallback = -1, fallbackValue = -1;
+    int named = decision.line, fallback = -1, fallbackValue = -1, preferred = -1,
+        preferredValue = -1;
     for (const PamTraceEvent &e : trace) {
         if (e.line == decision.line) break;
         int v = e.value == kTraceInvalid ? PAM_PERM_DENIED : e.value;
         if (e.value == kTraceEnter || v == PAM_SUCCESS) continue;
         fallback = e.line;
         fallbackValue = v;
-        if (Failure(v) &&
-            BaseName(stack.lines[static_cast<std::size_t>(e.line)].module) != "pam_deny.so") {
+        std::string_view module = BaseName(stack.lines[static_cast<std::size_t>(e.line)].module);
+        if (Failure(v) && module != "pam_deny.so") {
             named = e.line;
             *value = v;
         }
+        if (Failure(v) && !prefer.empty() && module == prefer && preferred < 0)
+            preferred = e.line, preferredValue = v;
     }
+    if (preferred >= 0) named = preferred, *value = preferredValue;
     if (named < 0) named = fallback, *value = fallbackValue;
     return named;
 }

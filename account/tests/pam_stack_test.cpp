@@ -3,6 +3,7 @@
 // continued lines, the "other" service, /etc/pam.conf, and the lines
 // Linux-PAM fails.  Each row's files go into a folder of their own.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -120,6 +121,46 @@ TEST(PamStack, AsLinuxPamReadsIt) {
     EXPECT_EQ(stack.lines[0].depth, 15);
     // An @include that cannot be read stops the run.
     EXPECT_TRUE(Read({{"svc", "auth required pam_a.so\n@include nope\n"}}, base / "abort").aborts);
+}
+
+// Which module of the auth stack holds the credential: reached by the
+// jumps, within pam_krb5's minimum_uid, or a directory's module for its
+// own users.
+TEST(PamStack, FindsTheHolder) {
+    const char *const kDebian =
+        "auth [success=2 default=ignore] pam_krb5.so minimum_uid=1000\n"
+        "auth [success=1 default=ignore] pam_unix.so nullok try_first_pass\n"
+        "auth requisite pam_deny.so\nauth required pam_permit.so\n";
+    struct {
+        const char *svc, *sub;
+        uid_t uid;
+        const char *source, *holder;
+    } rows[] = {
+        {kDebian, "", 2001, "files", "pam_krb5.so"},
+        {kDebian, "", 500, "files", ""},
+        {"auth sufficient pam_permit.so\nauth required pam_krb5.so\n", "", 2001, "files", ""},
+        {"auth requisite pam_deny.so\nauth required pam_krb5.so\n", "", 2001, "files", ""},
+        {"auth [default=1] pam_unix.so\nauth required pam_krb5.so\nauth required pam_permit.so\n",
+         "", 2001, "files", ""},
+        {"auth [success=1 default=ignore] pam_unix.so\nauth required pam_krb5.so\n", "", 2001,
+         "files", "pam_krb5.so"},
+        {"auth substack sub\nauth required pam_krb5.so realm=X\n",
+         "auth [default=done] pam_permit.so\n", 2001, "files", "pam_krb5.so"},
+        {"auth required pam_ldap.so\n", "", 2001, "files", ""},
+        {"auth required pam_ldap.so\n", "", 2001, "ldap", "pam_ldap.so"},
+    };
+    Scratch scratch;
+    int n = 0;
+    for (const auto &row : rows) {
+        PamStack stack =
+            Read({{"svc", row.svc}, {"sub", row.sub}}, scratch.path / std::to_string(n++));
+        struct passwd pw {};
+        pw.pw_name = const_cast<char *>("u");
+        pw.pw_uid = row.uid;
+        credaccount::Holder h = credaccount::FindHolder(stack, &pw, row.source);
+        EXPECT_EQ(h.module, row.holder) << row.svc;
+        EXPECT_EQ(h.kerberos, std::string(row.holder) == "pam_krb5.so") << row.svc;
+    }
 }
 
 }  // namespace

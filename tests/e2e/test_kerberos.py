@@ -126,6 +126,7 @@ class KerberosTest(harness.WorldProgramTest):
         for service in ("login", "krb5"):
             report = self.check("kgood", "secret", service, "pam-denied")
             self.assertIn("does not match the KDC's key", report["reason"])
+            self.assertEqual(report["pam"]["decided_by"]["module"], "pam_krb5.so")
         self.realm.write_krb5_conf()
         self.check("kgood", "secret", "login", "ok")
         # as nobody the keytab cannot be read, and pam_unix's account step cannot check the entry

@@ -150,7 +150,7 @@ class PolicyTest(harness.WorldProgramTest):
         self.text(world, ["bob"], ["Policy:    host: 1 gap\n           sha512crypt, rounds=5000: the host writes "
                                    "yescrypt (/etc/pam.d/common-password:1)\n"])
         text = world.run([self.program, "-a", "--all"]).out
-        self.assertIn("Off policy: bob\nPolicy:   host: methods yescrypt (/etc/pam.d/common-password:1)", text)
+        self.assertIn("Off policy: bob\nOffline: none\nPolicy:   host: methods yescrypt (/etc/pam.d/common-password:1)", text)
         self.assertIn("Policy note: pam_unix writes yescrypt", text)
         metrics = world.run([self.program, "-a", "--all", "--prometheus"]).out
         self.assertIn('credcheck_findings{finding="off-policy"} 1\n', metrics)
