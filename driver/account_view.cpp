@@ -216,9 +216,12 @@ void PrintEntry(const CredAccount &a) {
                    std::string("user entry from ") + a.passwdSource + ", shadow entry " +
                        (a.shadowSource[0] ? std::string("from ") + a.shadowSource : "none"));
     if (!a.exists) return;
-    if (a.directory)
-        ReportLine("Hash:",
-                   std::string("in the directory (") + a.passwdSource + "), checked through PAM");
+    if (a.directory || a.holder[0])
+        ReportLine("Hash:", (std::string_view(a.from) == "kerberos"
+                                 ? std::string("held by the KDC")
+                                 : std::string("in the directory (") + a.passwdSource + ")") +
+                                ", checked through PAM by " + PrintableName(a.holder) +
+                                (a.directory ? "" : "; the local entry does not decide"));
     else if (a.readable)
         ReportLine("Hash:", std::string("readable, from the ") + a.from + " entry");
     else
@@ -274,7 +277,8 @@ void PrintHashAndPassword(const CredAccount &a) {
         ReportLine(
             "Password:",
             std::string(a.authenticates ? "authenticates" : "does not authenticate") +
-                (a.directory ? " (checked by " + PrintableName(a.checkedBy) + ")" : std::string()));
+                (a.directory || a.holder[0] ? " (checked by " + PrintableName(a.checkedBy) + ")"
+                                            : std::string()));
         for (unsigned bit = 1; bit <= CRED_NOTE_TOO_LONG; bit <<= 1)
             if (a.notes & bit) ReportLine("", std::string("note: ") + CredNoteText(bit));
     }
