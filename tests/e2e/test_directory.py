@@ -5,6 +5,7 @@ compared with pamtester's in the same world.  Some entries hold hostile
 fields (control characters, values of several KB): no crash, printable
 text, JSON that parses."""
 
+import json
 import os
 import sys
 import unittest
@@ -127,6 +128,21 @@ class OfflineTest(harness.WorldProgramTest):
                     self.assertIn(said, " ".join([report["reason"]] + report["notes"]))
                     if password and user != "ghost":
                         self.assert_pamtester_agrees(world, report["pam"], user, password.encode() + b"\n")
+
+    def test_walk_offline(self):
+        # an enumerating SSSD whose directory went away: its users are offline, a finding
+        directory.skip_unless_possible()
+        world = directory.Directory({"alice": {"uidNumber": 5001}}, {"dirusers": 5000}, cache_credentials=True,
+                                   ifp=True)
+        self.addCleanup(world.close)
+        world.restart_sssd(True)
+        world.stop(world.slapd)
+        world.run(["getent", "passwd", "ghost"])  # the failed lookup takes the domain offline
+        r = world.run([self.program, "-a", "--all", "--json"])
+        *users, summary = [json.loads(line) for line in r.out.splitlines()]
+        self.assertEqual([(u["user"], u["verdict"], u["findings"]) for u in users if u["user"] == "alice"],
+                         [("alice", "offline", ["offline"])])
+        self.assertEqual((r.status, summary["summary"]["offline"]), (1, ["alice"]))
 
 
 if __name__ == "__main__":
