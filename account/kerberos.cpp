@@ -147,7 +147,8 @@ void Validate(krb5_context context, krb5_creds *creds, bool mustValidate, CredKe
     }
     krb5_verify_init_creds_opt opt;
     krb5_verify_init_creds_opt_init(&opt);
-    krb5_verify_init_creds_opt_set_ap_req_nofail(&opt, 1);
+    // Otherwise krb5.conf's verify_ap_req_nofail decides, as for the module.
+    if (mustValidate) krb5_verify_init_creds_opt_set_ap_req_nofail(&opt, 1);
     krb5_error_code code = krb5_verify_init_creds(context, creds, nullptr, keytab, nullptr, &opt);
     krb5_kt_close(context, keytab);
     if (code == 0) return;
@@ -165,10 +166,9 @@ void Validate(krb5_context context, krb5_creds *creds, bool mustValidate, CredKe
 // A clock apart from the KDC's by more than the tolerance: the library
 // follows the KDC's clock, but a service ticket checked by this host's
 // clock may be refused.
-void NoteSkew(krb5_context context, const krb5_creds &creds, CredKerberos *k) {
+void NoteSkew(const krb5_creds &creds, CredKerberos *k) {
     long skew = static_cast<long>(creds.times.authtime) - static_cast<long>(std::time(nullptr));
     if (skew < 0) skew = -skew;
-    (void)context;
     if (skew <= kClockSkew) return;
     std::string text = "the KDC's clock is " + std::to_string(skew) +
                        " seconds apart from this host's (tolerance " + std::to_string(kClockSkew) +
@@ -240,7 +240,7 @@ void AskKdc(const KerberosTarget &target, const char *password, CredAccount *out
         Answer(context, code, k);
     }
     if (haveCreds) {
-        NoteSkew(context, creds, k);
+        NoteSkew(creds, k);
         if (target.validate) Validate(context, &creds, target.mustValidate, k);
         krb5_free_cred_contents(context, &creds);
     }
