@@ -320,8 +320,8 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     out->accountNotes |= HomeAndGroupNotes(pw);
 
     // Who holds the credential: another module of the service's stack may.
-    PamStack ownStack;
-    const PamStack *stack = ServiceStack(Service(o), &ownStack);
+    ServiceAuth ownStack;
+    const ServiceAuth *stack = ServiceStack(Service(o), &ownStack);
     Holder holder = stack != nullptr ? FindHolder(*stack, pw, passwdSource) : Holder{};
     bool localMatch = false;
     if (!holder.module.empty()) TakeHolder(holder, password, &localMatch, out);

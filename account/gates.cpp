@@ -217,7 +217,7 @@ struct WalkAnswers {
     std::unordered_map<gid_t, bool> groups;                                 // has an entry
     std::string stackService;
     bool stackRead = false, stackFound = false;
-    PamStack stack;
+    ServiceAuth stack;
     // The entries of each folder that holds homes, with their types; a
     // folder that cannot be listed maps to nothing.
     std::unordered_map<std::string, std::unique_ptr<std::unordered_map<std::string, unsigned char>>>
@@ -404,11 +404,18 @@ bool InWalk() {
     return g_walk != nullptr;
 }
 
-const PamStack *ServiceStack(const char *service, PamStack *own) {
-    if (g_walk == nullptr) return ReadPamStack(service, own) ? own : nullptr;
+// The stack and its holder lines; false when the service has none.
+bool ReadServiceAuth(const char *service, ServiceAuth *auth) {
+    if (!ReadPamStack(service, &auth->stack)) return false;
+    FindHolderLines(auth);
+    return true;
+}
+
+const ServiceAuth *ServiceStack(const char *service, ServiceAuth *own) {
+    if (g_walk == nullptr) return ReadServiceAuth(service, own) ? own : nullptr;
     if (!g_walk->stackRead || g_walk->stackService != service) {
-        g_walk->stack = PamStack{};
-        g_walk->stackFound = ReadPamStack(service, &g_walk->stack);
+        g_walk->stack = ServiceAuth{};
+        g_walk->stackFound = ReadServiceAuth(service, &g_walk->stack);
         g_walk->stackService = service;
         g_walk->stackRead = true;
     }

@@ -156,18 +156,27 @@ bool SssdDomain::Flag(std::string_view key, bool fallback) const {
     return v == "true" || v == "True" || v == "TRUE" || v == "1" || v == "yes";
 }
 
-Holder FindHolder(const PamStack &stack, const struct passwd *pw, const char *passwdSource) {
-    Holder holder;
-    std::vector<bool> reach = Reachable(stack);
-    std::string source = passwdSource != nullptr ? passwdSource : "";
+void FindHolderLines(ServiceAuth *auth) {
+    static const char *const kHolders[] = {"pam_krb5.so", "pam_sss.so", "pam_ldap.so",
+                                           "pam_winbind.so"};
+    std::vector<bool> reach = Reachable(auth->stack);
     std::size_t n = 0;
-    for (const PamStackLine &line : stack.lines)
-        if (line.type == "auth" && reach[n++] && BaseName(line.module) == "pam_unix.so")
-            holder.unixReachable = true;
-    n = 0;
-    for (const PamStackLine &line : stack.lines) {
-        if (line.type != "auth") continue;
-        if (!reach[n++]) continue;
+    for (std::size_t i = 0; i < auth->stack.lines.size(); ++i) {
+        const PamStackLine &line = auth->stack.lines[i];
+        if (line.type != "auth" || !reach[n++]) continue;
+        std::string_view module = BaseName(line.module);
+        if (module == "pam_unix.so") auth->unixReachable = true;
+        for (const char *holder : kHolders)
+            if (module == holder) auth->holderLines.push_back(i);
+    }
+}
+
+Holder FindHolder(const ServiceAuth &auth, const struct passwd *pw, const char *passwdSource) {
+    Holder holder;
+    holder.unixReachable = auth.unixReachable;
+    std::string_view source = passwdSource != nullptr ? passwdSource : "";
+    for (std::size_t i : auth.holderLines) {
+        const PamStackLine &line = auth.stack.lines[i];
         std::string module(BaseName(line.module)), value;
         if (module == "pam_krb5.so") {
             if (Argument(line.args, "minimum_uid", &value) != nullptr &&
@@ -180,9 +189,12 @@ Holder FindHolder(const PamStack &stack, const struct passwd *pw, const char *pa
             // pam_krb5 checks tickets against the host keytab when it has one.
             holder.target.validate = true;
         } else if (module == "pam_sss.so" && source == "sss") {
-            bool readable = false;
-            std::vector<SssdDomain> domains = ReadSssdConf(nullptr, &readable);
-            for (const SssdDomain &d : domains) {
+            if (!auth.sssdRead) {
+                bool readable = false;
+                auth.sssd = ReadSssdConf(nullptr, &readable);
+                auth.sssdRead = true;
+            }
+            for (const SssdDomain &d : auth.sssd) {
                 std::string_view auth = d.Get("auth_provider", d.Get("id_provider"));
                 if (auth != "krb5" && auth != "ipa" && auth != "ad") continue;
                 holder.kerberos = true;

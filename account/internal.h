@@ -341,10 +341,22 @@ struct Holder {
     std::string ccacheDir;       // where SSSD writes the ticket caches of a login, or ""
     bool unixReachable = false;  // a pam_unix auth line can be reached too
 };
-// The first line of stack's auth lines that a run can reach and whose
-// module can authenticate pw (pam_krb5 within its minimum_uid; pam_sss,
-// pam_ldap or pam_winbind for a user of that name service source).
-Holder FindHolder(const PamStack &stack, const struct passwd *pw, const char *passwdSource);
+// A service's stack with what every user's holder is found from: the auth
+// lines a run can reach whose module may hold a credential, and the
+// domains of sssd.conf, read when first needed.
+struct ServiceAuth {
+    PamStack stack;
+    std::vector<std::size_t> holderLines;
+    bool unixReachable = false;  // a pam_unix auth line can be reached
+    mutable bool sssdRead = false;
+    mutable std::vector<SssdDomain> sssd;
+};
+// Fills holderLines and unixReachable from the stack.
+void FindHolderLines(ServiceAuth *auth);
+// The first of those lines whose module can authenticate pw (pam_krb5
+// within its minimum_uid; pam_sss, pam_ldap or pam_winbind for a user of
+// that name service source).
+Holder FindHolder(const ServiceAuth &auth, const struct passwd *pw, const char *passwdSource);
 // The names of uid's ticket caches in dir ("krb5cc_UID..."); none for "".
 std::vector<std::string> TicketCaches(const std::string &dir, uid_t uid);
 // Removes uid's ticket caches in dir that are not in before: regular files
@@ -358,9 +370,9 @@ void RemoveNewTicketCaches(const std::string &dir, uid_t uid,
 void ReadNologin(CredNologinGate *gate);
 // Whether a walk keeps its answers now (KeepWalkAnswers).
 bool InWalk();
-// service's stack (ReadPamStack), read once per walk: own, or the walk's
-// copy; null when the service has none.
-const PamStack *ServiceStack(const char *service, PamStack *own);
+// service's stack (ReadPamStack) and its holder lines, read once per walk:
+// own, or the walk's copy; null when the service has none.
+const ServiceAuth *ServiceStack(const char *service, ServiceAuth *own);
 // pam_faillock's settings (faillock.conf, then the arguments of pam_faillock
 // in service's stack) and the user's tally at time now.
 void ReadFaillock(const char *service, const char *user, bool root, long long now,

@@ -29,7 +29,10 @@
 # private world, whose groups the audit reads as well): the best of
 # REPEAT runs (default 5) of each, CPU time (user + system) of the
 # processes and wall time, all output to /dev/null.
+# PAMD=FOLDER binds FOLDER over /etc/pam.d in every world (a stack with
+# pam_krb5, say, makes every user's credential the KDC's).
 set -euo pipefail
+export PAMD="${PAMD:-}"
 build="$(cd "${1:?usage: bench/run-probe.sh BUILD_DIR [SIZES...]}" && pwd)"
 shift
 sizes=("$@")
@@ -97,6 +100,7 @@ inworld() {  # inworld DIR COMMAND...
   shift
   unshare -m --propagation private sh -c '
     for f in passwd shadow group nsswitch.conf; do mount --bind "$1/$f" "/etc/$f" || exit 97; done
+    [ -z "$PAMD" ] || mount --bind "$PAMD" /etc/pam.d || exit 97
     shift; exec "$@"' sh "$dir" "$@"
 }
 

@@ -152,12 +152,13 @@ TEST(PamStack, FindsTheHolder) {
     Scratch scratch;
     int n = 0;
     for (const auto &row : rows) {
-        PamStack stack =
-            Read({{"svc", row.svc}, {"sub", row.sub}}, scratch.path / std::to_string(n++));
+        credaccount::ServiceAuth auth;
+        auth.stack = Read({{"svc", row.svc}, {"sub", row.sub}}, scratch.path / std::to_string(n++));
+        credaccount::FindHolderLines(&auth);
         struct passwd pw {};
         pw.pw_name = const_cast<char *>("u");
         pw.pw_uid = row.uid;
-        credaccount::Holder h = credaccount::FindHolder(stack, &pw, row.source);
+        credaccount::Holder h = credaccount::FindHolder(auth, &pw, row.source);
         EXPECT_EQ(h.module, row.holder) << row.svc;
         EXPECT_EQ(h.kerberos, std::string(row.holder) == "pam_krb5.so") << row.svc;
     }
