@@ -82,8 +82,10 @@ Exit status:
   16  -a: a check that was asked for or needed could not be made (PAM
       could not be run, a hash too costly without --costly, sshd's
       settings unavailable)
--a takes the first of these that applies, in the order 3, 4, 5, 6, 7, 8,
-11, 12, 13, 15, 9, 14, 10, 16.  A report that cannot be written to
+  17  -a: the directory or KDC that holds the credential cannot be
+      reached, and nothing cached lets the user in
+-a takes the first of these that applies, in the order 3, 17, 4, 5, 6, 7,
+8, 11, 12, 13, 15, 9, 14, 10, 16.  A report that cannot be written to
 standard output ends with status 2.
 )";
 
