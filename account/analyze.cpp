@@ -227,10 +227,15 @@ void RunLoginPam(const CredAccount &a, const struct passwd *pw, const char *pass
     RemoveNewTicketCaches(holder.ccacheDir, pw->pw_uid, caches);
     if ((!a.directory && !held) || password == nullptr) return;
     // The holder's credential is checked by its module in the PAM run.
-    if ((out->pamAuthenticateRun && out->pamAuthenticate.status == 0) ||
-        (kdcRefused && out->kerberos.verdict == CRED_VERDICT_OK)) {
+    bool in = out->pamAuthenticateRun && out->pamAuthenticate.status == 0;
+    if (in || (kdcRefused && out->kerberos.verdict == CRED_VERDICT_OK)) {
         out->passwordChecked = out->authenticates = 1;
-        if (kdcRefused) module = "pam_unix.so";
+        // What the KDC refused got in through the local hash: PAM decides.
+        bool admitted = !out->pamAccountRun || out->pamAccount.status == 0;
+        if ((out->kerberos.verdict != CRED_VERDICT_OK && admitted) || kdcRefused) {
+            if (localMatch) module = "pam_unix.so";
+            out->kerberos.verdict = CRED_VERDICT_OK;
+        }
     } else if (out->kerberos.keytab[0] != '\0') {
         // The KDC took the password; the module refused its ticket.
         out->passwordChecked = out->authenticates = 1;
@@ -262,14 +267,11 @@ void TakeHolder(const Holder &holder, const char *password, bool *localMatch, Cr
 }
 
 // The KDC's answer, asked outside a walk: an unreachable KDC is offline
-// unless the PAM run got in (a cached credential).
+// (unless the PAM run got in, through a cached credential or the local
+// hash, which took the KDC's say away).
 void KdcOffline(CredAccount *out) {
     CredKerberos &k = out->kerberos;
     if (!k.asked || k.verdict != CRED_VERDICT_OFFLINE) return;
-    if (out->pamAuthenticateRun && out->pamAuthenticate.status == 0) {
-        k.verdict = CRED_VERDICT_OK;
-        return;
-    }
     MarkOffline(out, std::string("no KDC of ") + k.realm + " answered for " + k.principal + " (" +
                          k.text + ")");
 }

@@ -29,7 +29,7 @@ PAMD = {"common-auth": AUTH, "common-account": ACCOUNT, "login": "@include commo
 PRINCIPALS = {"kgood": "-pw secret", "kwrong": "-pw secret -policy lockout", "kstale": "-pw secret",
               "kchg": "-pw secret -pwexpire 2020-01-01", "kexp": "-pw secret -expire 2020-01-01",
               "klock": "-pw secret -policy lockout"}
-LOCAL = ["kgood", "kwrong", "kstale", "kchg", "kexp", "klock", "kghost"]
+LOCAL = ["kgood", "kwrong", "kstale", "kchg", "kexp", "klock", "kghost", "klocal"]
 STALE = harness.mkpasswd("-m", "sha512crypt", "oldpass")
 # (user, password or None, service, verdict, kerberos.answer, password.checked_by)
 ROWS = [
@@ -46,8 +46,10 @@ ROWS = [
     ("klock", "secret", "login", "locked-out", "KDC_ERR_CLIENT_REVOKED", None),
     ("klock", None, "login", "locked-out", "KDC_ERR_CLIENT_REVOKED", None),
     ("kghost", "secret", "login", "no-such-user", "KDC_ERR_C_PRINCIPAL_UNKNOWN", None),
+    ("klocal", "oldpass", "login", "ok", "KDC_ERR_C_PRINCIPAL_UNKNOWN", "pam_unix.so"),  # no principal, a hash
 ]
 REASONS = {("kchg", "secret", "login"): "the Kerberos password of kchg@FIELD.TEST expired on 2020-01-01",
+           ("kchg", "secret", "krb5-defer"): "the Kerberos password of kchg@FIELD.TEST expired on 2020-01-01",
            ("klock", "secret", "login"): 'the KDC locked klock out (`kadmin -q "modprinc -unlock klock"`)',
            ("kghost", "secret", "login"): "the KDC has no principal kghost@FIELD.TEST"}
 
@@ -65,7 +67,8 @@ class KerberosTest(harness.WorldProgramTest):
         cls.world = cls.make_world(
             "root:x:0:0::/root:/bin/sh\n" + "".join("%s:x:%d:100::/:/bin/sh\n" % u for u in users),
             "root:*:19000:0:99999:7:::\n" + "".join(
-                "%s:%s:19000:0:99999:7:::\n" % (name, STALE if name == "kstale" else "!") for name, _ in users),
+                "%s:%s:19000:0:99999:7:::\n" % (name, STALE if name in ("kstale", "klocal") else "!")
+                for name, _ in users),
             "root:x:0:\nusers:x:100:\n", pamd=PAMD)
         cls.world.prepare.append("mount --bind %s /etc/krb5.conf" % cls.realm.path("krb5.conf"))
 
