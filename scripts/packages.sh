@@ -22,14 +22,15 @@ test_packages=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libssl-dev
                bash-completion groff-base dpkg-dev file binutils lintian ansible-core sudo git
                slapd ldap-utils sssd-ldap libnss-sss libpam-sss openssh-server openssh-client
                prometheus-node-exporter prometheus systemd krb5-kdc krb5-admin-server krb5-user
-               libpam-krb5 faketime sssd-tools sssd-dbus dbus-daemon ldb-tools)
+               libpam-krb5 faketime sssd-krb5 sssd-tools sssd-dbus dbus-daemon ldb-tools)
 
 # Services that the packages above may start on installing, each as
 # "service:package that brings it".  The directory tests start their own slapd
 # and SSSD in a namespace, so a service that installing its package started on
 # the host is stopped again; one that was installed before is left alone.
-# (The metrics tests start their own node_exporter, the same way.)
-services=(slapd:slapd sssd:sssd sssd:sssd-ldap ssh:openssh-server
+# (The metrics tests start their own node_exporter, and the Kerberos tests
+# their own KDC and kadmind, the same way.)
+services=(slapd:slapd sssd:sssd sssd:sssd-ldap sssd:sssd-krb5 ssh:openssh-server
           prometheus-node-exporter:prometheus-node-exporter prometheus:prometheus
           krb5-kdc:krb5-kdc krb5-admin-server:krb5-admin-server)
 
