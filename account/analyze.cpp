@@ -258,7 +258,9 @@ void RunLoginPam(const CredAccount &a, const struct passwd *pw, const char *pass
 void TakeHolder(const Holder &holder, const char *password, bool *localMatch, CredAccount *out) {
     CopyText(out->holder, sizeof out->holder, holder.module.c_str());
     *localMatch = password != nullptr && out->passwordChecked && out->authenticates;
-    if (out->locked || out->disabled || !out->readable || (password != nullptr && !*localMatch))
+    // (A directory's entry has no local credential to speak of.)
+    if (!out->directory &&
+        (out->locked || out->disabled || !out->readable || (password != nullptr && !*localMatch)))
         out->accountNotes |= CRED_ANOTE_LOCAL_PLACEHOLDER;
     if (*localMatch) out->accountNotes |= CRED_ANOTE_STALE_HASH_MATCHES;
     out->passwordChecked = out->authenticates = 0;

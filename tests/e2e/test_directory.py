@@ -58,6 +58,7 @@ class DirectoryTest(harness.WorldProgramTest):
                     if args:
                         self.assert_pamtester_agrees(self.world, report["pam"], user, args[0].encode() + b"\n",
                                                      as_user)
+                    self.assertNotIn("the local entry does not decide", " ".join(report["notes"]))
                     text = self.text(self.world, [user] + args, user=as_user)
                     self.assertEqual("a local shadow entry was not ruled out" in text,
                                      as_user is not None and user in USERS, text)
