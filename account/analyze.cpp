@@ -200,50 +200,49 @@ std::string CredentialModule(const char *source, bool directory) {
 
 void RunLoginPam(const CredAccount &a, const struct passwd *pw, const char *password,
                  const CredLoginOptions &o, bool localMatch, const Holder &holder,
-                 CredAccount *out) {
+                 const ServiceAuth *stack, CredAccount *out) {
     bool held = a.holder[0] != '\0';
     std::string module = held ? a.holder : CredentialModule(a.passwdSource, a.directory);
     // The local hash already shows a wrong password: PAM is not asked, so
-    // that no failure is counted against the user.  Nor when the KDC has
-    // just refused it: a second try would count a second failure there.
+    // that no failure is counted against the user.
     bool wrong = a.passwordChecked && !a.directory && !a.authenticates &&
                  !(a.notes & CRED_NOTE_MATCHES_LOCKED) && !held;
     const char *skip = wrong ? "the password does not match the local hash" : nullptr;
+    // Nor when the KDC has just refused it: a second try would count a
+    // second failure there.  Where the local hash matches, pam_unix takes
+    // it, and the stack succeeds through it: a second way in.
     bool kdcRefused = a.kerberos.withPassword && a.kerberos.verdict == CRED_VERDICT_WRONG_PASSWORD;
+    bool unixTakes = kdcRefused && localMatch && holder.unixReachable;
     if (kdcRefused)
-        skip = "the KDC refused the password (a second try would count a second failure there)";
-    if (kdcRefused && localMatch && holder.unixReachable) {
-        // pam_unix takes the password the KDC refused: the stack succeeds
-        // through the local hash, a second way in.
-        skip = "the KDC refused the password, and pam_unix takes it (the local hash matches)";
-        out->kerberos.verdict = CRED_VERDICT_OK;
-    }
+        skip = unixTakes
+                   ? "the KDC refused the password, and pam_unix takes it (the local hash matches)"
+                   : "the KDC refused the password (a second try would count a second failure "
+                     "there)";
     if (password != nullptr && !a.directory && !held && a.hasHash && a.hash.costly && !o.costly)
         skip = "the local hash is too costly to check without --costly";
-    PamRequest request{Service(o), pw->pw_name, password, module.c_str(), skip};
+    PamRequest request{Service(o),     pw->pw_name, password,
+                       module.c_str(), skip,        stack != nullptr ? &stack->stack : nullptr};
     // A ticket cache that SSSD writes for the check goes with it.
     std::vector<std::string> caches = TicketCaches(holder.ccacheDir, pw->pw_uid);
     RunPam(request, out);
     RemoveNewTicketCaches(holder.ccacheDir, pw->pw_uid, caches);
     if ((!a.directory && !held) || password == nullptr) return;
     // The holder's credential is checked by its module in the PAM run.
-    bool in = out->pamAuthenticateRun && out->pamAuthenticate.status == 0;
-    if (in || (kdcRefused && out->kerberos.verdict == CRED_VERDICT_OK)) {
+    CredKerberos &k = out->kerberos;
+    if ((out->pamAuthenticateRun && out->pamAuthenticate.status == 0) || unixTakes) {
         out->passwordChecked = out->authenticates = 1;
-        // What the KDC refused got in through the local hash: PAM decides.
+        // PAM got in past what the KDC refused (and its account step
+        // agrees): PAM decides, through the local hash where it matches.
         bool admitted = !out->pamAccountRun || out->pamAccount.status == 0;
-        if ((out->kerberos.verdict != CRED_VERDICT_OK && admitted) || kdcRefused) {
+        if (unixTakes || (k.verdict != CRED_VERDICT_OK && admitted)) {
             if (localMatch) module = "pam_unix.so";
-            out->kerberos.verdict = CRED_VERDICT_OK;
+            k.verdict = CRED_VERDICT_OK;
         }
-    } else if (out->kerberos.keytab[0] != '\0') {
-        // The KDC took the password; the module refused its ticket.
-        out->passwordChecked = out->authenticates = 1;
-        if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
-            out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
-    } else if (out->kerberos.asked && out->kerberos.verdict != CRED_VERDICT_OK && !kdcRefused) {
-        // The KDC refused before any password was checked (expired, locked
+    } else if (k.keytab[0] != '\0' || (k.asked && k.verdict != CRED_VERDICT_OK && !kdcRefused)) {
+        // The KDC took the password and the module refused its ticket, or
+        // the KDC refused before any password was checked (expired, locked
         // out, clock skew): the module's failure is that, not the password.
+        if (k.keytab[0] != '\0') out->passwordChecked = out->authenticates = 1;
         if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL)
             out->decidedBy.kind = CRED_PAM_DECIDER_OTHER;
     } else if (out->decidedBy.kind == CRED_PAM_DECIDER_CREDENTIAL || kdcRefused) {
@@ -314,18 +313,21 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
     out->readable = out->from != nullptr;
     if (out->readable && !out->directory) ReadState(field, password, o.costly != 0, out);
 
+    // The service's stack, read once for the gates, the holder and the run.
+    ServiceAuth ownStack;
+    const ServiceAuth *stack = ServiceStack(Service(o), &ownStack);
+
     // The gates, whatever the password.
     bool root = pw->pw_uid == 0;
     ReadNologin(&out->nologin);
     if (out->nologin.exists && root) out->accountNotes |= CRED_ANOTE_NOLOGIN_ROOT;
-    ReadFaillock(Service(o), pw->pw_name, root, now, &out->faillock);
+    ReadFaillock(Service(o), stack != nullptr ? &stack->stack : nullptr, pw->pw_name, root, now,
+                 &out->faillock);
     if (!out->faillock.readable) out->accountNotes |= CRED_ANOTE_FAILLOCK_UNREADABLE;
     if (!out->shellMissing && !out->shellListed) out->accountNotes |= CRED_ANOTE_SHELL_NOT_LISTED;
     out->accountNotes |= HomeAndGroupNotes(pw);
 
     // Who holds the credential: another module of the service's stack may.
-    ServiceAuth ownStack;
-    const ServiceAuth *stack = ServiceStack(Service(o), &ownStack);
     Holder holder = stack != nullptr ? FindHolder(*stack, pw, passwdSource) : Holder{};
     bool localMatch = false;
     if (!holder.module.empty()) TakeHolder(holder, password, &localMatch, out);
@@ -336,7 +338,7 @@ CredVerdict AnalyzeEntry(const struct passwd *pw, const char *passwdSource, cons
 
     bool pam = o.pamService != nullptr ||
                (password != nullptr && (out->directory || o.ssh || !holder.module.empty()));
-    if (pam) RunLoginPam(*out, pw, password, o, localMatch, holder, out);
+    if (pam) RunLoginPam(*out, pw, password, o, localMatch, holder, stack, out);
     KdcOffline(out);
     if (o.ssh) CheckSsh(pw, o.sshAddress != nullptr ? o.sshAddress : "127.0.0.1", out);
     if (o.ssh && out->ssh.unavailable != nullptr)
@@ -364,6 +366,13 @@ void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_
     CopyText(dst, size, src.substr(0, limit));
     for (char *c = dst; *c != '\0'; ++c)
         if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) *c = '?';
+}
+
+std::string_view Trim(std::string_view text) {
+    std::size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos) return {};
+    std::size_t end = text.find_last_not_of(" \t\r\n");
+    return text.substr(start, end - start + 1);
 }
 
 void MarkOffline(CredAccount *out, std::string_view why) {

@@ -40,13 +40,6 @@ constexpr std::size_t kNologinMessage = 200;
 // hold a few hundred bytes).
 constexpr std::size_t kMaxConfBytes = 1 << 20;
 
-std::string_view Trim(std::string_view text) {
-    std::size_t start = text.find_first_not_of(" \t\r\n");
-    if (start == std::string_view::npos) return {};
-    std::size_t end = text.find_last_not_of(" \t\r\n");
-    return text.substr(start, end - start + 1);
-}
-
 // The lines of text, as fgets reads them from a file with a buffer of
 // size bytes (a longer line goes on as a line of its own).
 template <typename Each>
@@ -147,11 +140,10 @@ bool ApplyArgs(std::string_view args, bool confOnly, FaillockSettings *s) {
 
 // The arguments of the auth line of pam_faillock that refuses a locked
 // user: its "preauth" line, else its first auth line.
-std::string FaillockArgs(const char *service) {
-    PamStack stack;
-    if (!ReadPamStack(service, &stack)) return {};
+std::string FaillockArgs(const PamStack *stack) {
+    if (stack == nullptr) return {};
     const PamStackLine *chosen = nullptr;
-    for (const PamStackLine &line : stack.lines) {
+    for (const PamStackLine &line : stack->lines) {
         if (line.type != "auth" || BaseName(line.module) != "pam_faillock.so") continue;
         bool preauth = (" " + line.args + " ").find(" preauth ") != std::string::npos;
         if (chosen == nullptr || preauth) chosen = &line;
@@ -170,9 +162,9 @@ FaillockSettings SettingsOf(std::string_view args) {
     return s;
 }
 
-// The settings that decide a lock for service.
-FaillockSettings LoadFaillockSettings(const char *service) {
-    return SettingsOf(FaillockArgs(service));
+// The settings that decide a lock for a service of that stack (null: none).
+FaillockSettings LoadFaillockSettings(const PamStack *stack) {
+    return SettingsOf(FaillockArgs(stack));
 }
 
 // The records of a tally file, as pam_faillock writes them.
@@ -225,10 +217,11 @@ struct WalkAnswers {
 };
 WalkAnswers *g_walk = nullptr;
 
-const FaillockSettings &Settings(const char *service, FaillockSettings *own) {
-    if (g_walk == nullptr) return *own = LoadFaillockSettings(service);
+const FaillockSettings &Settings(const char *service, const PamStack *stack,
+                                 FaillockSettings *own) {
+    if (g_walk == nullptr) return *own = LoadFaillockSettings(stack);
     if (!g_walk->faillockRead || g_walk->faillockService != service) {
-        g_walk->faillock = LoadFaillockSettings(service);
+        g_walk->faillock = LoadFaillockSettings(stack);
         g_walk->faillockService = service;
         g_walk->faillockRead = true;
         g_walk->tallies.clear();
@@ -429,12 +422,12 @@ void ReadNologin(CredNologinGate *gate) {
     *gate = g_walk->nologin;
 }
 
-void ReadFaillock(const char *service, const char *user, bool root, long long now,
-                  CredFaillockGate *gate) {
+void ReadFaillock(const char *service, const PamStack *stack, const char *user, bool root,
+                  long long now, CredFaillockGate *gate) {
     *gate = CredFaillockGate{};
     gate->lastFailure = gate->unlockAt = -1;
     FaillockSettings own;
-    const FaillockSettings &s = Settings(service, &own);
+    const FaillockSettings &s = Settings(service, stack, &own);
     CopyText(gate->dir, sizeof gate->dir, s.dir.c_str());
     gate->deny = s.deny;
     gate->failInterval = s.failInterval;

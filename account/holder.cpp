@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,33 +26,12 @@ namespace {
 constexpr const char *kSssdConf = "/etc/sssd/sssd.conf";
 constexpr std::size_t kSssdConfLimit = 1 << 20;
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// The value of "name=value" among a line's arguments, or null.
-const char *Argument(const std::string &args, std::string_view name, std::string *value) {
-    std::size_t at = 0;
-    while (at < args.size()) {
-        std::size_t end = args.find_first_of(" \t", at);
-        std::string_view word(args.data() + at,
-                              (end == std::string::npos ? args.size() : end) - at);
-        if (word.size() > name.size() && word.substr(0, name.size()) == name &&
-            word[name.size()] == '=') {
-            value->assign(word.substr(name.size() + 1));
-            return value->c_str();
-        }
-        if (word == name) {
-            value->clear();
-            return value->c_str();
-        }
-        if (end == std::string::npos) break;
-        at = end + 1;
-    }
-    return nullptr;
+// The value of the first "name=value" among a line's arguments, if any.
+std::optional<std::string> Argument(const std::string &args, std::string_view name) {
+    for (const std::string &word : Words(args))
+        if (word.size() > name.size() && word.starts_with(name) && word[name.size()] == '=')
+            return word.substr(name.size() + 1);
+    return std::nullopt;
 }
 
 // The answers a module may give: pam_permit only success, pam_deny only a
@@ -152,8 +132,8 @@ std::string_view SssdDomain::Get(std::string_view key, std::string_view fallback
 }
 
 bool SssdDomain::Flag(std::string_view key, bool fallback) const {
-    std::string_view v = Get(key, fallback ? "true" : "false");
-    return v == "true" || v == "True" || v == "TRUE" || v == "1" || v == "yes";
+    std::string v = Lower(std::string(Get(key, fallback ? "true" : "false")).c_str());
+    return v == "true" || v == "1" || v == "yes";
 }
 
 void FindHolderLines(ServiceAuth *auth) {
@@ -177,15 +157,14 @@ Holder FindHolder(const ServiceAuth &auth, const struct passwd *pw, const char *
     std::string_view source = passwdSource != nullptr ? passwdSource : "";
     for (std::size_t i : auth.holderLines) {
         const PamStackLine &line = auth.stack.lines[i];
-        std::string module(BaseName(line.module)), value;
+        std::string module(BaseName(line.module));
         if (module == "pam_krb5.so") {
-            if (Argument(line.args, "minimum_uid", &value) != nullptr &&
-                pw->pw_uid < std::strtoul(value.c_str(), nullptr, 10))
-                continue;
+            std::optional<std::string> minimum = Argument(line.args, "minimum_uid");
+            if (minimum && pw->pw_uid < std::strtoul(minimum->c_str(), nullptr, 10)) continue;
             holder.kerberos = true;
             holder.target.principal = pw->pw_name;
-            if (Argument(line.args, "realm", &value) != nullptr && !value.empty())
-                holder.target.principal += "@" + value;
+            std::optional<std::string> realm = Argument(line.args, "realm");
+            if (realm && !realm->empty()) holder.target.principal += "@" + *realm;
             // pam_krb5 checks tickets against the host keytab when it has one.
             holder.target.validate = true;
         } else if (module == "pam_sss.so" && source == "sss") {

@@ -63,6 +63,8 @@ void CopyText(char *dst, std::size_t size, const char *src);
 void CopyText(char *dst, std::size_t size, std::string_view src);
 // The same, with control characters as '?' and at most limit characters.
 void CopyPrintable(char *dst, std::size_t size, std::string_view src, std::size_t limit);
+// text without the blanks (spaces, tabs, CR, LF) around it.
+std::string_view Trim(std::string_view text);
 // Records why a check that was asked for or needed could not be made (the
 // first such reason stays): the verdict is then unchecked, unless another
 // verdict refuses.
@@ -297,9 +299,10 @@ class PamPrivateFolder {
 struct PamRequest {
     const char *service;
     const char *user;
-    const char *password;          // null when none was given
-    const char *credentialModule;  // the module that holds the credential ("pam_unix.so")
-    const char *skipAuthenticate;  // null, or why pam_authenticate must not run
+    const char *password;             // null when none was given
+    const char *credentialModule;     // the module that holds the credential ("pam_unix.so")
+    const char *skipAuthenticate;     // null, or why pam_authenticate must not run
+    const PamStack *stack = nullptr;  // the service's stack when already read, else null
 };
 // Run the service: pam_authenticate, then pam_acct_mgmt only after it
 // succeeded; without a password, only pam_acct_mgmt, and only where every
@@ -374,9 +377,9 @@ bool InWalk();
 // own, or the walk's copy; null when the service has none.
 const ServiceAuth *ServiceStack(const char *service, ServiceAuth *own);
 // pam_faillock's settings (faillock.conf, then the arguments of pam_faillock
-// in service's stack) and the user's tally at time now.
-void ReadFaillock(const char *service, const char *user, bool root, long long now,
-                  CredFaillockGate *gate);
+// in service's stack, null when it has none) and the user's tally at time now.
+void ReadFaillock(const char *service, const PamStack *stack, const char *user, bool root,
+                  long long now, CredFaillockGate *gate);
 // The tally folder of a pam_faillock line with arguments args (its dir=,
 // else that of the file its conf= names, else faillock.conf's, else the
 // default).
@@ -423,6 +426,8 @@ struct ChildAnswer {
 // /dev/null and an environment of PATH and LC_ALL=C alone; it is killed
 // past deadlineMs or outputLimit bytes of output.
 ChildAnswer RunChild(const char *const argv[], std::size_t outputLimit, long deadlineMs);
+// The first line of a child's words, without a CR or spaces at its end.
+std::string FirstLine(std::string_view text);
 
 // ---- ssh_patterns.cpp: sshd's patterns --------------------------------------------
 

@@ -449,8 +449,9 @@ void Run(const PamRequest &request, const PamStack &stack, const std::vector<boo
 void RunPam(const PamRequest &request, CredAccount *out) {
     out->pamRun = 1;
     CopyText(out->pamService, sizeof out->pamService, request.service);
-    PamStack stack;
-    ReadPamStack(request.service, &stack);
+    PamStack own;
+    if (request.stack == nullptr) ReadPamStack(request.service, &own);
+    const PamStack &stack = request.stack != nullptr ? *request.stack : own;
     KeepStack(stack, out);
     if (stack.fromOther) out->accountNotes |= CRED_ANOTE_PAM_OTHER;
     NotRun(&out->pamAccount, "authentication did not succeed");

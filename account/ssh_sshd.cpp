@@ -87,6 +87,12 @@ bool Unavailable(CredSsh *ssh, const char *why) {
 
 }  // namespace
 
+std::string FirstLine(std::string_view text) {
+    std::string_view line = text.substr(0, text.find('\n'));
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    return std::string(line);
+}
+
 ChildAnswer RunChild(const char *const argv[], std::size_t outputLimit, long deadlineMs) {
     const char *envp[] = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C", nullptr};
     ChildAnswer answer;
@@ -131,10 +137,7 @@ bool AskSshd(const char *user, const char *address, std::string *settings, CredS
         return Unavailable(ssh, "sshd did not print its settings in time, or printed too much");
     if (answer.status != 0) {
         // The first line of sshd's complaint, printable and short.
-        std::string_view first = std::string_view(answer.err).substr(0, answer.err.find('\n'));
-        while (!first.empty() && (first.back() == '\r' || first.back() == ' '))
-            first.remove_suffix(1);
-        CopyPrintable(ssh->detail, sizeof ssh->detail, first, 200);
+        CopyPrintable(ssh->detail, sizeof ssh->detail, FirstLine(answer.err), 200);
         return Unavailable(ssh, "sshd could not print its settings");
     }
     *settings = std::move(answer.out);

@@ -117,12 +117,6 @@ bool SssdRunning() {
     return answers;
 }
 
-std::string FirstLine(std::string_view text) {
-    std::string_view line = text.substr(0, text.find('\n'));
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-    return std::string(line);
-}
-
 // sssctl domain-status: online or offline, and the active server.
 void AskDomainStatus(Domain *d) {
     if (access(kSssctl, X_OK) != 0) {
