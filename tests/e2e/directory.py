@@ -13,17 +13,14 @@ import glob
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
-import time
 import unittest
 
 import harness
 
 SUFFIX = "dc=example,dc=test"
 SCHEMA = "/etc/ldap/schema"
-STARTUP = 30  # seconds for slapd or SSSD to answer
 FILES = {  # under /etc: (text, mode)
     "passwd": ("root:x:0:0::/root:/bin/sh\nnobody:x:65534:65534::/nonexistent:/usr/sbin/nologin\n", 0o644),
     "shadow": ("root:*:19000:0:99999:7:::\nnobody:*:19000:0:99999:7:::\n", 0o640),
@@ -147,14 +144,6 @@ def directory_data(users, groups):
     return data
 
 
-def wait_for(check, what, seconds=STARTUP):
-    deadline = time.time() + seconds
-    while not check():
-        if time.time() > deadline:
-            raise AssertionError("%s: nothing within %d s" % (what, seconds))
-        time.sleep(0.1)
-
-
 class Directory:
     """The world of users (see directory_data) and groups (name -> gidNumber);
     SSSD answers once a lookup of probe does."""
@@ -163,9 +152,7 @@ class Directory:
         """cache_credentials: the domain's; ifp: SSSD's InfoPipe too, on a system bus of the world's."""
         self.dir, self.probe, self.users = harness.scratch("directory"), probe, set(users)
         self.cache, self.ifp = cache_credentials, ifp
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            self.port = s.getsockname()[1]
+        self.port = harness.free_port()
         self.unshare = self.holder = self.slapd = self.sssd = self.bus = None
         try:
             for name, (text, mode) in FILES.items():
@@ -215,7 +202,7 @@ class Directory:
                 raise AssertionError("the namespace's holder ended: %s" % self.unshare.returncode)
             self.holder = (self.children(self.unshare.pid) or [None])[0]
             return self.holder is not None and os.path.exists(self.path("ready"))
-        wait_for(held, "the namespace")
+        harness.wait_for(held, "the namespace")
 
     @staticmethod
     def children(pid):
@@ -232,29 +219,16 @@ class Directory:
         return harness.run(self.enter(argv, user), stdin=stdin, env=env)
 
     def spawn(self, argv, log, ready):
-        with open(self.path(log), "wb") as out:
-            process = subprocess.Popen(self.enter(argv), stdin=subprocess.DEVNULL, stdout=out,
-                                       stderr=subprocess.STDOUT)
-
-        def answers():
-            if process.poll() is not None:
-                with open(self.path(log), errors="replace") as f:
-                    raise AssertionError("%s ended: %s" % (argv[0], f.read()[-3000:]))
-            return ready()
-        wait_for(answers, argv[0])
-        return process
+        return harness.start(self.enter(argv), self.path(log), ready, name=argv[0])
 
     def _start_slapd(self):
         for n, data in ((0, "config.ldif"), (1, "data.ldif")):
             r = harness.run(["slapadd", "-q", "-n%d" % n, "-F", self.path("slapd.d"), "-l", self.path(data)])
             if r.status != 0:
                 raise AssertionError("slapadd %s: %s" % (data, r.err))
-
-        def answers():
-            with socket.socket() as s:
-                return s.connect_ex(("127.0.0.1", self.port)) == 0
         self.slapd = self.spawn(["slapd", "-d", "0", "-F", self.path("slapd.d"), "-h",
-                                 "ldap://127.0.0.1:%d/" % self.port], "slapd.log", answers)
+                                 "ldap://127.0.0.1:%d/" % self.port], "slapd.log",
+                                lambda: harness.listening(self.port))
 
     def _start_sssd(self):
         self.sssd = self.spawn(["sssd", "-i", "--logger=stderr"], "sssd.log",
@@ -270,7 +244,7 @@ class Directory:
         # (getent would stop at an entry it cannot print).
         walk = [sys.executable, "-c", "import pwd; print('\\n'.join(p.pw_name for p in pwd.getpwall()))"]
         if enumerate:
-            wait_for(lambda: self.users <= set(self.run(walk).out.splitlines()), "the enumeration")
+            harness.wait_for(lambda: self.users <= set(self.run(walk).out.splitlines()), "the enumeration")
 
     def stop(self, process):
         """Ends process through its child, if it has one: nsenter passes no signal on, and

@@ -12,6 +12,7 @@
 """
 
 import collections
+import contextlib
 import fcntl
 import json
 import os
@@ -19,6 +20,7 @@ import pathlib
 import pty
 import select
 import shutil
+import socket
 import struct
 import subprocess
 import tempfile
@@ -256,6 +258,48 @@ class World:
 class Result(collections.namedtuple("Result", "stdout stderr status")):
     out = property(lambda self: self.stdout.decode("latin-1"))
     err = property(lambda self: self.stderr.decode("latin-1"))
+
+
+def wait_for(check, what, seconds=30):
+    """Returns once check() is true; fails after seconds."""
+    deadline = time.time() + seconds
+    while not check():
+        if time.time() > deadline:
+            raise AssertionError("%s: nothing within %d s" % (what, seconds))
+        time.sleep(0.1)
+
+
+def free_port():
+    """A loopback port free for both TCP and UDP."""
+    while True:
+        with socket.socket() as t, socket.socket(type=socket.SOCK_DGRAM) as u:
+            t.bind(("127.0.0.1", 0))
+            port = t.getsockname()[1]
+            with contextlib.suppress(OSError):
+                u.bind(("127.0.0.1", port))
+                return port
+
+
+def listening(port):
+    """Whether something takes connections on the loopback port."""
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def start(argv, log, ready, name=None, env=None):
+    """A server started with its output in the file log, once ready() says it answers; one that
+    ends first fails with the end of its log."""
+    name = name or argv[0]
+    with open(log, "wb") as out:
+        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, env=env)
+
+    def answers():
+        if process.poll() is not None:
+            with open(log, errors="replace") as f:
+                raise AssertionError("%s ended: %s" % (name, f.read()[-3000:]))
+        return ready()
+    wait_for(answers, name)
+    return process
 
 
 def clean_env(extra=None):

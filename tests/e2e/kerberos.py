@@ -10,9 +10,7 @@ import glob
 import os
 import shutil
 import signal
-import socket
 import subprocess
-import time
 import unittest
 
 import harness
@@ -61,24 +59,13 @@ def skip_unless_possible():
                                 "pamtester and faketime; missing: " + ", ".join(gone))
 
 
-def free_port():
-    """A port free for both UDP and TCP on loopback."""
-    while True:
-        with socket.socket() as t, socket.socket(type=socket.SOCK_DGRAM) as u:
-            t.bind(("127.0.0.1", 0))
-            port = t.getsockname()[1]
-            with contextlib.suppress(OSError):
-                u.bind(("127.0.0.1", port))
-                return port
-
-
 class Realm:
     """principals: name -> kadmin addprinc options (a password with -pw); the
     policy "lockout" locks a principal after 3 failures, for good."""
 
     def __init__(self, principals):
         self.dir = harness.scratch("realm")
-        self.ports = {"kdc": free_port(), "kadmin": free_port(), "kpasswd": free_port()}
+        self.ports = {"kdc": harness.free_port(), "kadmin": harness.free_port(), "kpasswd": harness.free_port()}
         self.kdc = self.kadmind = None
         self.keytab_name = "krb5.keytab"
         try:
@@ -143,18 +130,8 @@ class Realm:
         self.kadmind = self._spawn(["kadmind", "-nofork", "-r", REALM], "kadmind", self.ports["kadmin"])
 
     def _spawn(self, argv, name, port, env=None):
-        with open(self.path(name + ".out"), "wb") as out:
-            process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                       env=harness.clean_env(dict(self.env(), **(env or {}))))
-        deadline = time.time() + 30
-        while True:
-            with socket.socket() as s:
-                if s.connect_ex(("127.0.0.1", port)) == 0:
-                    return process
-            if process.poll() is not None or time.time() > deadline:
-                with open(self.path(name + ".out"), errors="replace") as f:
-                    raise AssertionError("%s did not start: %s" % (name, f.read()[-2000:]))
-            time.sleep(0.05)
+        return harness.start(argv, self.path(name + ".out"), lambda: harness.listening(port), name=name,
+                             env=harness.clean_env(dict(self.env(), **(env or {}))))
 
     def stop_kdc(self):
         for process in (self.kdc, self.kadmind):

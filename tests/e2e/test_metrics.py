@@ -9,7 +9,6 @@ import json
 import os
 import re
 import shutil
-import socket
 import stat
 import subprocess
 import sys
@@ -45,12 +44,6 @@ def parse(text):
             samples[(m.group(1), m.group(3))] = float(m.group(4))
     assert typed in (FAMILIES, FAMILIES[:4]), typed
     return samples
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class MetricsTest(harness.WorldProgramTest):
@@ -97,18 +90,14 @@ class MetricsTest(harness.WorldProgramTest):
         self.assert_node_exporter_reads(got)
 
     def assert_node_exporter_reads(self, got):
-        port = free_port()
-        exporter = subprocess.Popen(["prometheus-node-exporter", "--web.listen-address=127.0.0.1:%d" % port,
-                                     "--collector.disable-defaults", "--collector.textfile",
-                                     "--collector.textfile.directory=" + self.folder],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        port, logs = harness.free_port(), harness.scratch("exporter")
+        self.addCleanup(shutil.rmtree, logs, True)
+        exporter = harness.start(["prometheus-node-exporter", "--web.listen-address=127.0.0.1:%d" % port,
+                                  "--collector.disable-defaults", "--collector.textfile",
+                                  "--collector.textfile.directory=" + self.folder],
+                                 os.path.join(logs, "log"), lambda: harness.listening(port))
         try:
-            for _ in range(100):
-                try:
-                    scraped = urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=5).read().decode()
-                    break
-                except OSError:
-                    time.sleep(0.1)
+            scraped = urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=5).read().decode()
             self.assertRegex(scraped, r"(?m)^node_textfile_scrape_error 0$")
             for (family, label), value in got.items():
                 if family == "credcheck_accounts":
