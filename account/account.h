@@ -546,13 +546,15 @@ struct CredPolicy {
  * /etc/default/useradd), named "host"; else the policy file at path, named
  * name (null: the path).  Returns 0; or -1 with what is wrong in error
  * (size bytes): "FILE: why" for a file that cannot be read, "FILE:LINE:
- * why" for a line that is not a rule. */
+ * why" for a line that is not a rule.  A null out: -1 with errno EINVAL;
+ * an error of size 0 is never written. */
 int CredReadPolicy(const char *path, const char *name, CredPolicy *out, char *error,
                    unsigned long size) CRED_NOEXCEPT;
 
 /* Judge the record against policy: fills account->policy (the verdict does
  * not change).  The method and the cost are judged wherever there is a hash
- * (also under a lock); the aging rules only for a usable password. */
+ * (also under a lock); the aging rules only for a usable password.  A null
+ * account: nothing is done. */
 void CredJudgePolicy(const CredPolicy *policy, CredAccount *account) CRED_NOEXCEPT;
 
 CREDCHECK_END_DECLS

@@ -257,6 +257,11 @@ using namespace credaccount;
 
 extern "C" int CredReadPolicy(const char *path, const char *name, CredPolicy *out, char *error,
                               unsigned long size) noexcept {
+    if (out == nullptr) {
+        if (size > 0 && error != nullptr) CopyText(error, size, "no policy record was given");
+        errno = EINVAL;
+        return -1;
+    }
     std::memset(out, 0, sizeof *out);
     if (size > 0) error[0] = '\0';
     try {
@@ -277,6 +282,7 @@ extern "C" int CredReadPolicy(const char *path, const char *name, CredPolicy *ou
 }
 
 extern "C" void CredJudgePolicy(const CredPolicy *policy, CredAccount *account) noexcept {
+    if (account == nullptr) return;
     CredPolicyJudgement &j = account->policy;
     std::memset(&j, 0, offsetof(CredPolicyJudgement, gaps));
     if (policy == nullptr) return;

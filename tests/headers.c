@@ -44,5 +44,12 @@ int main(void) {
     EXPECT_EINVAL(GetUserGroups(gids, 4, NULL), -1);
     EXPECT_EINVAL(GetUserGroups(NULL, 4, "root"), -1);
     EXPECT_EINVAL(CredAuditHost(NULL, NULL, NULL), (unsigned long)-1);
+    EXPECT_EINVAL(CredReadPolicy("/nonexistent/policy", NULL, NULL, NULL, 0), -1);
+    CredJudgePolicy(NULL, NULL);
+    /* an error buffer of no size is never written */
+    static CredPolicy policy;
+    char untouched = 'x';
+    if (CredReadPolicy("/nonexistent/policy", NULL, &policy, &untouched, 0) != -1 || untouched != 'x')
+        failures += fprintf(stderr, "CredReadPolicy wrote an error buffer of no size\n") > 0;
     return failures != 0;
 }

@@ -78,6 +78,7 @@ HOSTS = [
 # (policy file text or a name, what standard error names)
 BAD = [
     ("methods yescrypt\nmax_days.max sixty\n", "policy:2: not a number: sixty"),
+    ("max_days.max 1234567890\n", "policy:1: not a number: 1234567890"),
     ("methods md6\n", "policy:1: unknown method md6"),
     ("\nbogus 1\n", "policy:2: unknown rule bogus"),
     ("yescrypt.cost.min 99\n", "policy:1: yescrypt has no cost 99"),
